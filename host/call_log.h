@@ -1,0 +1,34 @@
+// The calls that the module made on the host, in order. A test can forbid a call: making it is
+// then a violation, reported through on_violation as well as kept.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace refhost {
+
+class call_log {
+public:
+    // Off for benchmarks: add() then costs a branch.
+    bool enabled = true;
+    std::function<void(const std::string&)> on_violation;
+
+    void add(std::string entry);
+    void forbid(std::string call_prefix);
+    void allow_all() { m_forbidden.clear(); }
+    void clear() { m_entries.clear(); }
+
+    const std::vector<std::string>& entries() const { return m_entries; }
+    const std::vector<std::string>& violations() const { return m_violations; }
+    // The entries that start with prefix, in order.
+    std::vector<std::string> matching(const std::string& prefix) const;
+    std::size_t count(const std::string& prefix) const { return matching(prefix).size(); }
+
+private:
+    std::vector<std::string> m_entries;
+    std::vector<std::string> m_forbidden;
+    std::vector<std::string> m_violations;
+};
+
+}  // namespace refhost

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test quorrin, natively and for Win32.
+# Idempotent: packages already present are left alone, and apt is only asked when something is missing.
+set -euo pipefail
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then sudo "$@"; else echo "install-deps: need root for: $*" >&2; exit 1; fi
+  else
+    "$@"
+  fi
+}
+
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+
+native_pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
+             clang libclang-rt-14-dev valgrind binutils-mingw-w64-i686 g++-mingw-w64-i686)
+wine_pkgs=(wine wine32:i386)
+
+missing=()
+for p in "${native_pkgs[@]}"; do have_pkg "$p" || missing+=("$p"); done
+if [ "${QUORRIN_NO_WINE:-0}" != 1 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    need_root dpkg --add-architecture i386
+    missing+=("${wine_pkgs[@]}")
+  else
+    for p in "${wine_pkgs[@]}"; do have_pkg "$p" || missing+=("$p"); done
+  fi
+fi
+
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "install-deps: installing ${missing[*]}"
+  need_root apt-get update -q
+  need_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The -posix compilers carry std::thread and std::mutex; pick them if alternatives point elsewhere.
+if command -v update-alternatives >/dev/null 2>&1 && [ -x /usr/bin/i686-w64-mingw32-g++-posix ]; then
+  need_root update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
+  need_root update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
+fi
+echo "install-deps: ready"

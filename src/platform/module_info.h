@@ -1,0 +1,22 @@
+// Which module a code address belongs to, and whether a pointer may be read at all.
+#pragma once
+
+#include <string>
+
+namespace quorrin::platform {
+
+// The file of the sibling module whose data objects are shared rather than copied:
+// "tessaron.dll" on Win32, "libtessaron.so" (the platform's shared-object name) elsewhere.
+extern const char kSiblingModuleFile[];
+
+// The separator before a module's file name in the paths below.
+extern const char kPathSeparator;
+
+// True when one byte at p can be read; never faults (IsBadCodePtr on Win32; a pipe write on POSIX).
+bool is_readable_code(const void* p);
+
+// Full path of the module whose image holds the code address, or "" when it has none
+// (VirtualQuery allocation base + GetModuleFileNameA with 260 characters on Win32; dladdr on POSIX).
+std::string module_path_of(const void* code);
+
+}  // namespace quorrin::platform

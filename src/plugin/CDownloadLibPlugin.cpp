@@ -1,0 +1,75 @@
+#include "plugin/CDownloadLibPlugin.h"
+
+#include "config/setting.h"
+#include "config/stat_config.h"
+#include "config/stat_data.h"
+#include "platform/interlocked.h"
+#include "plugin/kept_services.h"
+#include "support/com_ptr.h"
+#include "support/host_services.h"
+#include "support/module_lock.h"
+#include "support/result_macros.h"
+
+namespace quorrin {
+
+CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
+
+CDownloadLibPlugin::~CDownloadLibPlugin() { module_unlock(); }
+
+HRESULT CDownloadLibPlugin::QueryInterface(REFIID iid, void** out) {
+    RETURN_HR_IF(E_POINTER, out == nullptr);
+    *out = nullptr;
+    if (iid == IID_IDownloadLibPlugin || iid == IID_IUnknown) {
+        *out = static_cast<IDownloadLibPlugin*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return E_NOINTERFACE;
+}
+
+ULONG CDownloadLibPlugin::AddRef() { return static_cast<ULONG>(platform::interlocked_increment(&m_dwRef)); }
+
+ULONG CDownloadLibPlugin::Release() {
+    const std::int32_t count = platform::interlocked_decrement(&m_dwRef);
+    if (count == 0) delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT CDownloadLibPlugin::GetPluginValue(std::int32_t* value) {
+    RETURN_HR_IF(E_POINTER, value == nullptr);
+    *value = 0;
+    return S_OK;
+}
+
+HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
+    RETURN_HR_IF(E_POINTER, provider == nullptr);
+    RETURN_HR_IF(E_UNEXPECTED, GetHostServiceProvider() != nullptr);
+    return com_boundary([&] {
+        keep_service_provider(provider);
+
+        com_ptr<IStatDataService> stat_data_service;
+        provider->GetService(&SID_StatDataService, stat_data_service.put_void());
+        stat_data::create(stat_data_service.get());
+
+        com_ptr<ISettingsService> settings_service;
+        provider->GetService(&SID_SettingsService, settings_service.put_void());
+        setting::create(settings_service.get());
+
+        obtain_kept_services();
+
+        stat_config::instance()->load();
+        return S_OK;
+    });
+}
+
+HRESULT CDownloadLibPlugin::Uninitialize() {
+    return com_boundary([&] {
+        release_kept_services();
+        stat_config::release();
+        stat_data::release();
+        setting::release();
+        return S_OK;
+    });
+}
+
+}  // namespace quorrin
