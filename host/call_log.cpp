@@ -10,13 +10,17 @@ void call_log::add(std::string entry) {
     if (!m_forbidden.empty()) {
         for (const std::string& prefix : m_forbidden) {
             if (starts_with(entry, prefix)) {
-                m_violations.push_back("forbidden call: " + entry);
-                if (on_violation) on_violation(m_violations.back());
+                violation("forbidden call: " + entry);
                 break;
             }
         }
     }
     if (enabled) m_entries.push_back(std::move(entry));
+}
+
+void call_log::violation(std::string what) {
+    m_violations.push_back(std::move(what));
+    if (on_violation) on_violation(m_violations.back());
 }
 
 void call_log::forbid(std::string call_prefix) { m_forbidden.push_back(std::move(call_prefix)); }

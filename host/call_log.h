@@ -16,6 +16,8 @@ public:
 
     void add(std::string entry);
     void forbid(std::string call_prefix);
+    // A breach of the call contract seen by a service (a null string pointer, say).
+    void violation(std::string what);
     void allow_all() { m_forbidden.clear(); }
     void clear() { m_entries.clear(); }
 

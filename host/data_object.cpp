@@ -15,11 +15,6 @@ std::set<const IHostData*>& own_objects() {
     return *objects;
 }
 
-std::string text(std::uint32_t length, const char* chars) {
-    if (length == 0 || chars == nullptr) return {};
-    return std::string(chars, length);
-}
-
 }  // namespace
 
 data_object::data_object(const data_behaviour* behaviour, call_log* log, std::string label)
@@ -49,6 +44,14 @@ void data_object::drop(held_child& child) {
         child.data->Release();
     }
     child = {};
+}
+
+std::string data_object::text(std::uint32_t length, const char* chars, const char* what) {
+    if (chars == nullptr) {
+        if (m_log) m_log->violation(label() + ": null " + what + " pointer");
+        return {};
+    }
+    return std::string(chars, length);
 }
 
 void data_object::log(const std::string& what) {
@@ -86,39 +89,45 @@ void data_object::put_string(const std::string& key, const std::string& value) {
 }
 
 HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
-    log("PutName " + text(name_length, name));
+    const std::string n = text(name_length, name, "name");
+    log("PutName " + n);
     if (m_behaviour->puts_fail) return E_FAIL;
-    m_name = text(name_length, name);
+    m_name = n;
     return S_OK;
 }
 
 HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::int64_t value) {
-    log("PutInt64 " + text(key_length, key));
+    const std::string k = text(key_length, key, "key");
+    log("PutInt64 " + k);
     if (m_behaviour->puts_fail) return E_FAIL;
-    put_int(text(key_length, key), value);
+    put_int(k, value);
     return S_OK;
 }
 
 HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::int64_t* value) {
-    log("GetInt64 " + text(key_length, key));
+    const std::string k = text(key_length, key, "key");
+    log("GetInt64 " + k);
     if (m_behaviour->gets_fail) return E_FAIL;
-    const entry* e = find(text(key_length, key));
+    if (m_behaviour->get_int64_silent) return S_OK;
+    const entry* e = find(k);
     if (!e || e->type != entry::kind::integer) return E_FAIL;
     if (value) *value = e->integer;
     return S_OK;
 }
 
 HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::uint32_t value_length, const char* value) {
-    log("PutString " + text(key_length, key));
+    const std::string k = text(key_length, key, "key");
+    log("PutString " + k);
     if (m_behaviour->puts_fail) return E_FAIL;
-    put_string(text(key_length, key), text(value_length, value));
+    put_string(k, text(value_length, value, "value"));
     return S_OK;
 }
 
 HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStringSetter* receiver) {
-    log("GetString " + text(key_length, key));
+    const std::string k = text(key_length, key, "key");
+    log("GetString " + k);
     if (m_behaviour->gets_fail) return E_FAIL;
-    const entry* e = find(text(key_length, key));
+    const entry* e = find(k);
     if (!e || e->type != entry::kind::text) return E_FAIL;
     if (!receiver) return E_POINTER;
     const auto length = static_cast<std::uint32_t>(e->text.size());
@@ -140,7 +149,8 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
 }
 
 HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostData* child) {
-    log("PutData " + text(key_length, key));
+    const std::string k = text(key_length, key, "key");
+    log("PutData " + k);
     if (m_behaviour->puts_fail) return E_FAIL;
     held_child held;
     if (child) {
@@ -152,7 +162,7 @@ HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostDat
             child->AddRef();
         }
     }
-    entry& e = slot(text(key_length, key));
+    entry& e = slot(k);
     drop(e.child);
     e.type = entry::kind::child;
     e.child = held;

@@ -21,6 +21,7 @@ struct data_behaviour {
     bool create_fails = false;  // CreateObject yields nothing
     bool puts_fail = false;     // Put... store nothing and fail
     bool gets_fail = false;     // Get... fail without writing
+    bool get_int64_silent = false;  // GetInt64 succeeds without writing its out value
     get_string_mode get_string = get_string_mode::once;
 };
 
@@ -65,6 +66,8 @@ private:
     entry& slot(const std::string& key);
     const entry* find(const std::string& key) const;
     void log(const std::string& what);
+    // The text of a (length, characters) pair; a null pointer breaks the contract even for "".
+    std::string text(std::uint32_t length, const char* chars, const char* what);
     static void drop(held_child& child);
 
     const data_behaviour* m_behaviour;

@@ -12,7 +12,8 @@ extern const char kSiblingModuleFile[];
 // The separator before a module's file name in the paths below.
 extern const char kPathSeparator;
 
-// True when one byte at p can be read; never faults (IsBadCodePtr on Win32; a pipe write on POSIX).
+// True when p can be read; never faults. Win32: IsBadCodePtr (one byte). POSIX: a pipe write of a
+// pointer's worth of bytes, so that a caller may then read one pointer at p.
 bool is_readable_code(const void* p);
 
 // Full path of the module whose image holds the code address, or "" when it has none

@@ -14,7 +14,7 @@ bool is_readable_code(const void* p) {
     // The kernel reads the byte for us and answers EFAULT instead of a fault.
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    const bool readable = ::write(fds[1], p, 1) == 1;
+    const bool readable = ::write(fds[1], p, sizeof(void*)) == static_cast<ssize_t>(sizeof(void*));
     ::close(fds[0]);
     ::close(fds[1]);
     return readable;

@@ -1,0 +1,95 @@
+#include "stat/speed_point.h"
+
+#include "config/setting.h"
+#include "report/vq_data.h"
+#include "support/com_ptr.h"
+#include "support/host_services.h"
+
+namespace quorrin {
+
+void speed_point_heap::sift_up(std::size_t hole, speed_point value) {
+    while (hole > 0) {
+        const std::size_t parent = (hole - 1) / 2;
+        if (!below(m_points[parent], value)) break;
+        m_points[hole] = std::move(m_points[parent]);
+        hole = parent;
+    }
+    m_points[hole] = std::move(value);
+}
+
+void speed_point_heap::push(const speed_point& point) {
+    m_points.push_back(point);
+    speed_point value = std::move(m_points.back());
+    sift_up(m_points.size() - 1, std::move(value));
+}
+
+void speed_point_heap::pop() {
+    const std::size_t last = m_points.size() - 1;
+    if (last == 0) {
+        m_points.pop_back();
+        return;
+    }
+    // The last point comes out, the top takes its place; the hole left at the root walks down to
+    // a leaf, always to the child that does not lie below its sibling (the second on a tie), and
+    // the point that came out rises from there.
+    speed_point value = std::move(m_points[last]);
+    m_points[last] = std::move(m_points[0]);
+    const std::size_t length = last;
+    std::size_t hole = 0;
+    std::size_t child = 0;
+    while (child < (length - 1) / 2) {
+        child = 2 * (child + 1);
+        if (below(m_points[child], m_points[child - 1])) --child;
+        m_points[hole] = std::move(m_points[child]);
+        hole = child;
+    }
+    if ((length & 1) == 0 && child == (length - 2) / 2) {
+        child = 2 * (child + 1);
+        m_points[hole] = std::move(m_points[child - 1]);
+        hole = child - 1;
+    }
+    sift_up(hole, std::move(value));
+    m_points.pop_back();
+}
+
+void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {
+    if (IPeerNetworkService* peer = GetPeerNetworkService()) {
+        std::uint64_t counters[4] = {0, 0, 0, 0};
+        peer->GetTransferCounters(&counters[0], &counters[1], &counters[2], &counters[3]);
+        update_dl_speed(p, last_dl_total);
+        const std::uint64_t total = counters[0] + counters[1];
+        p.g_up_speed = speed_of(total - last_up_total, p.elapsed);
+        last_up_total = total;
+    } else if (ITransferStatService* transfer = GetTransferStatService()) {
+        transfer->GetDownloadSpeed(&p.g_dl_speed);
+    }
+}
+
+void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total) {
+    ITransferStatService* transfer = GetTransferStatService();
+    if (!transfer) return;
+    com_ptr<ITransferTotals> totals;
+    void* out = nullptr;
+    if (FAILED(transfer->QueryInterface(IID_ITransferTotals, &out)) || out == nullptr) return;
+    totals.attach(static_cast<ITransferTotals*>(out));
+    vq_data figures;
+    totals->FillTotals(figures.out_pointer());
+    const auto total = static_cast<std::uint64_t>(figures.get_int64("total_download_bytes", 0));
+    p.g_dl_speed = speed_of(total - last_dl_total, p.elapsed);
+    last_dl_total = total;
+}
+
+void fill_point(speed_point& p, const cdn_ip_set& addresses) {
+    const setting* settings = setting::instance();
+    p.g_task_count = settings ? settings->get_int("env", "user_task_count", 0) : 0;
+    IPingService* ping_service = GetPingService();
+    p.ping_cdn_list.clear();
+    p.ping_cdn_list.reserve(addresses.size());
+    for (const std::uint32_t address : addresses) {
+        std::int32_t ping = -1;
+        if (ping_service) ping_service->GetPing(address, 0, &ping);
+        p.ping_cdn_list.emplace_back(address, ping);
+    }
+}
+
+}  // namespace quorrin

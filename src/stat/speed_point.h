@@ -1,0 +1,104 @@
+// One kept speed sample, the two bounded heaps that keep the slowest and the fastest samples,
+// and the computations that fill a point from the host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace quorrin {
+
+// Bytes per second: bytes / seconds in unsigned division, low 32 bits; with 0 seconds the low 32
+// bits of the bytes themselves.
+inline std::uint32_t speed_of(std::uint64_t bytes, std::uint32_t seconds) {
+    return static_cast<std::uint32_t>(seconds == 0 ? bytes : bytes / seconds);
+}
+
+using cdn_ip_set = std::set<std::uint32_t>;
+
+// Ping time per CDN address, ascending by address (it is filled from the ascending address set),
+// -1 where the ping service gave none.
+using ping_map = std::vector<std::pair<std::uint32_t, std::int32_t>>;
+
+struct speed_point {
+    std::uint32_t time = 0;     // click_time + whole seconds since the click
+    std::uint32_t elapsed = 0;  // seconds covered: since the previous sample, or before the click
+    std::uint64_t delta_bytes = 0;
+    std::uint64_t already_dl_bytes = 0;
+    std::uint32_t g_dl_speed = 0;
+    std::uint32_t g_up_speed = 0;  // directly after g_dl_speed: GetDownloadSpeed may write a pair
+    std::uint32_t avgs = 0;        // the ranking key
+    std::int32_t g_task_count = 0;
+    std::uint16_t member_task_count = 0;
+    ping_map ping_cdn_list;
+};
+static_assert(offsetof(speed_point, g_up_speed) == offsetof(speed_point, g_dl_speed) + sizeof(std::uint32_t),
+              "g_up_speed must follow g_dl_speed in memory");
+
+// A binary heap of points on avgs, with exactly the standard push-heap and pop-heap steps, so
+// that ties come out in the same order on every standard library.
+class speed_point_heap {
+public:
+    enum class order { slowest_kept, fastest_kept };  // max-heap (low list), min-heap (high list)
+
+    explicit speed_point_heap(order o) : m_order(o) {}
+
+    std::size_t size() const { return m_points.size(); }
+    bool empty() const { return m_points.empty(); }
+    const speed_point& top() const { return m_points.front(); }
+    void push(const speed_point& point);
+    void pop();
+    void reserve(std::size_t n) { m_points.reserve(n); }
+    std::size_t capacity() const { return m_points.capacity(); }
+
+private:
+    // a lies below b: it is nearer the leaves.
+    bool below(const speed_point& a, const speed_point& b) const {
+        return m_order == order::slowest_kept ? a.avgs < b.avgs : a.avgs > b.avgs;
+    }
+    void sift_up(std::size_t hole, speed_point value);
+
+    order m_order;
+    std::vector<speed_point> m_points;
+};
+
+// Offers p to both lists; complete(p) runs once, before the first list that takes p stores it,
+// and not at all when neither does. Returns whether a list took it.
+template <class Complete>
+bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& high, std::uint32_t high_count,
+           speed_point& p, Complete&& complete) {
+    bool taken = false;
+    if (low.size() < low_count) {
+        complete(p);
+        low.push(p);
+        taken = true;
+    } else if (low.size() > 0 && low.top().avgs > p.avgs) {
+        complete(p);
+        low.pop();
+        low.push(p);
+        taken = true;
+    }
+    if (high.size() < high_count) {
+        if (!taken) complete(p);
+        high.push(p);
+        taken = true;
+    } else if (high.size() > 0 && high.top().avgs < p.avgs) {
+        if (!taken) complete(p);
+        high.pop();
+        high.push(p);
+        taken = true;
+    }
+    return taken;
+}
+
+// Global download and upload speeds over p.elapsed, measured against the record's running totals
+// (which it then moves on). Without the peer network service, GetDownloadSpeed alone.
+void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total);
+// The download half: "total_download_bytes" of the transfer totals against last_dl_total.
+void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total);
+// The user task count and a ping time for every address of the set.
+void fill_point(speed_point& p, const cdn_ip_set& addresses);
+
+}  // namespace quorrin

@@ -1,0 +1,61 @@
+// What the statistics object knows of one tracked task: its identity, the figures at the click
+// (its registration) and at its end, the sampling bookkeeping, its CDN addresses and its two
+// bounded lists of speed points. Ticks wrap and byte differences wrap, by design.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "stat/speed_point.h"
+
+namespace quorrin {
+
+class vq_data;
+
+class task_record {
+public:
+    // The lists' capacities come from stat_config, which must be loaded first.
+    task_record();
+
+    // The click: figures before it, and its point pushed into both (empty) lists.
+    void begin(std::uint64_t bytes_before, std::uint32_t time_before_ms, std::uint32_t task_count);
+    // A progress sample; it is kept only if a list takes it. Always true.
+    bool sample(std::uint64_t downloaded, std::uint16_t task_count);
+    // The end figures, then a last sample.
+    void end(std::uint64_t downloaded, std::uint32_t task_count, std::int32_t reason);
+    // No sample for longer than overdue() ms (strictly).
+    bool is_overdue(std::uint32_t now) const;
+    // timef_click * 1000 (32-bit, wrapping) > dt_duration(); meaningful after end.
+    bool exceeds_dt_duration() const;
+
+    // Report writing (defined with the reports): the click keys, then both point lists, which
+    // writing empties.
+    void write_report(vq_data& report);
+    void write_click_report(vq_data& report) const;
+    void write_point_lists(vq_data& report);
+
+    std::int32_t task_type = 0;
+    std::int32_t click_type = 0;  // 0: has an offline URL; 1: comes with CDN addresses
+    std::string cid;
+    std::string gcid;
+    std::uint64_t filesize = 0;
+    std::string offline_url;
+    std::uint32_t timeb_click = 0;  // s
+    std::uint64_t bytesb_click = 0;
+    std::uint32_t avgb_click = 0;  // bytes/s
+    std::uint32_t timef_click = 0;  // s
+    std::uint64_t bytesf_click = 0;
+    std::uint32_t avgf_click = 0;  // bytes/s
+    std::uint32_t click_time = 0;  // Unix seconds
+    std::uint32_t start_tick = 0;
+    std::uint32_t last_tick = 0;
+    std::uint64_t last_bytes = 0;
+    std::int32_t unreg_reason = 0;
+    std::uint64_t last_up_total = 0;
+    std::uint64_t last_dl_total = 0;
+    cdn_ip_set cdn_ip_list;
+    speed_point_heap low_speed_point_list{speed_point_heap::order::slowest_kept};
+    speed_point_heap high_speed_point_list{speed_point_heap::order::fastest_kept};
+};
+
+}  // namespace quorrin
