@@ -3,8 +3,12 @@
 #include "config/setting.h"
 #include "config/stat_config.h"
 #include "config/stat_data.h"
+#include <new>
+#include <utility>
+
 #include "platform/interlocked.h"
 #include "plugin/kept_services.h"
+#include "stat/CQuorrin.h"
 #include "support/com_ptr.h"
 #include "support/host_services.h"
 #include "support/module_lock.h"
@@ -44,32 +48,50 @@ HRESULT CDownloadLibPlugin::GetPluginValue(std::int32_t* value) {
 HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
     RETURN_HR_IF(E_POINTER, provider == nullptr);
     RETURN_HR_IF(E_UNEXPECTED, GetHostServiceProvider() != nullptr);
-    return com_boundary([&] {
-        keep_service_provider(provider);
+    const HRESULT hr = com_boundary([&] { return start_up(provider); });
+    // A start-up that could not finish leaves nothing behind: the host may simply try again.
+    if (FAILED(hr)) shut_down();
+    return hr;
+}
 
-        com_ptr<IStatDataService> stat_data_service;
-        provider->GetService(&SID_StatDataService, stat_data_service.put_void());
-        stat_data::create(stat_data_service.get());
+HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
+    keep_service_provider(provider);
 
-        com_ptr<ISettingsService> settings_service;
-        provider->GetService(&SID_SettingsService, settings_service.put_void());
-        setting::create(settings_service.get());
+    com_ptr<IStatDataService> stat_data_service;
+    provider->GetService(&SID_StatDataService, stat_data_service.put_void());
+    stat_data::create(stat_data_service.get());
 
-        obtain_kept_services();
+    com_ptr<ISettingsService> settings_service;
+    provider->GetService(&SID_SettingsService, settings_service.put_void());
+    setting::create(settings_service.get());
 
-        stat_config::instance()->load();
-        return S_OK;
-    });
+    obtain_kept_services();
+
+    stat_config::instance()->load();
+
+    m_pStat = new (std::nothrow) CQuorrin();
+    RETURN_HR_IF(E_OUTOFMEMORY, m_pStat == nullptr);
+    m_pStat->Register();
+
+    // The host is handed the pointer without an extra reference of ours.
+    provider->RegisterObject(&IID_IQuorrin, static_cast<IQuorrin*>(m_pStat));
+    return S_OK;
 }
 
 HRESULT CDownloadLibPlugin::Uninitialize() {
-    return com_boundary([&] {
-        release_kept_services();
-        stat_config::release();
-        stat_data::release();
-        setting::release();
-        return S_OK;
-    });
+    if (IHostServiceProvider* provider = GetHostServiceProvider()) provider->UnregisterObject(&IID_IQuorrin);
+    shut_down();
+    return S_OK;
+}
+
+void CDownloadLibPlugin::shut_down() {
+    // Deleted directly, not released: nobody else may hold it now (its base checks that), and its
+    // destructor needs the event service still kept.
+    delete std::exchange(m_pStat, nullptr);
+    release_kept_services();
+    stat_config::release();
+    stat_data::release();
+    setting::release();
 }
 
 }  // namespace quorrin

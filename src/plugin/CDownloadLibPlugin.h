@@ -31,7 +31,13 @@ public:
     HRESULT STDMETHODCALLTYPE Uninitialize() override;
     HRESULT STDMETHODCALLTYPE QueryStatus() override { return S_FALSE; }
 
+    // The statistics object while initialised (for tests and the reference host's checks).
+    CQuorrin* statistics() const { return m_pStat; }
+
 private:
+    HRESULT start_up(IHostServiceProvider* provider);
+    void shut_down();
+
     volatile std::int32_t m_dwRef = 0;
     CQuorrin* m_pStat = nullptr;
 };

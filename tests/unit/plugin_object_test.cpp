@@ -79,7 +79,7 @@ TEST_F(PluginObject, KeepsServicesInOrderAndReleasesThem) {
     EXPECT_EQ((std::vector<std::string>{"provider.GetService stat_data", "provider.GetService settings",
                                         "provider.GetService report", "provider.GetService events",
                                         "provider.GetService transfer", "provider.GetService peer",
-                                        "provider.GetService ping"}),
+                                        "provider.GetService ping", "provider.RegisterObject IQuorrin"}),
               host->log.matching("provider."));
     EXPECT_EQ(3000u, quorrin::stat_config::instance()->sample_interval());
     EXPECT_EQ(S_OK, plugin->Uninitialize());
