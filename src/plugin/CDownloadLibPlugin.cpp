@@ -18,7 +18,10 @@ namespace quorrin {
 
 CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
 
-CDownloadLibPlugin::~CDownloadLibPlugin() { module_unlock(); }
+CDownloadLibPlugin::~CDownloadLibPlugin() {
+    if (m_initialized) Uninitialize();
+    module_unlock();
+}
 
 HRESULT CDownloadLibPlugin::QueryInterface(REFIID iid, void** out) {
     RETURN_HR_IF(E_POINTER, out == nullptr);
@@ -48,6 +51,7 @@ HRESULT CDownloadLibPlugin::GetPluginValue(std::int32_t* value) {
 HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
     RETURN_HR_IF(E_POINTER, provider == nullptr);
     RETURN_HR_IF(E_UNEXPECTED, GetHostServiceProvider() != nullptr);
+    m_initialized = true;
     const HRESULT hr = com_boundary([&] { return start_up(provider); });
     // A start-up that could not finish leaves nothing behind: the host may simply try again.
     if (FAILED(hr)) shut_down();
@@ -79,12 +83,15 @@ HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
 }
 
 HRESULT CDownloadLibPlugin::Uninitialize() {
+    // Only the object that was initialised owns the process-wide state.
+    if (!m_initialized) return S_OK;
     if (IHostServiceProvider* provider = GetHostServiceProvider()) provider->UnregisterObject(&IID_IQuorrin);
     shut_down();
     return S_OK;
 }
 
 void CDownloadLibPlugin::shut_down() {
+    m_initialized = false;
     // Deleted directly, not released: nobody else may hold it now (its base checks that), and its
     // destructor needs the event service still kept.
     delete std::exchange(m_pStat, nullptr);

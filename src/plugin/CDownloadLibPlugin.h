@@ -16,6 +16,7 @@ public:
     // Holds a module lock for its whole life; the count starts at 0 and the creator's
     // QueryInterface takes the first reference.
     CDownloadLibPlugin();
+    // A host that lets the object go without Uninitialize gets the shut-down done here.
     ~CDownloadLibPlugin();
     CDownloadLibPlugin(const CDownloadLibPlugin&) = delete;
     CDownloadLibPlugin& operator=(const CDownloadLibPlugin&) = delete;
@@ -40,6 +41,7 @@ private:
 
     volatile std::int32_t m_dwRef = 0;
     CQuorrin* m_pStat = nullptr;
+    bool m_initialized = false;  // this object holds the process-wide services
 };
 
 }  // namespace quorrin

@@ -233,4 +233,23 @@ TEST_F(ModuleTest, WholeSessionThroughTheExports) {
     EXPECT_EQ(S_OK, module->DllCanUnloadNow());
 }
 
+#ifdef _WIN32
+// The native module stays mapped once loaded (it keeps a runtime of its own); on Win32 the host
+// may unload it, and the class factory that the class table kept goes back to the pool.
+TEST(ModuleUnload, ReleasesTheKeptClassFactory) {
+    zq_usage loaded{}, unloaded{};
+    {
+        refhost::plugin_module module(refhost::plugin_module::default_path());
+        ASSERT_TRUE(module.loaded()) << module.error();
+        com_ptr<IClassFactory> f;
+        ASSERT_EQ(S_OK, module.DllGetClassObject(CLSID_DownloadLibPlugin, IID_IClassFactory, f.put_void()));
+        f.reset();
+        EXPECT_EQ(S_OK, module.DllCanUnloadNow());
+        zq_usage_of(&loaded);
+    }
+    zq_usage_of(&unloaded);
+    EXPECT_LT(unloaded.blocks, loaded.blocks);
+}
+#endif
+
 }  // namespace

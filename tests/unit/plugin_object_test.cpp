@@ -99,6 +99,29 @@ TEST_F(PluginObject, RejectsNullProviderAndSecondInitialize) {
     EXPECT_EQ(S_OK, plugin->Uninitialize());
 }
 
+TEST_F(PluginObject, ReleasedWithoutUninitializeStillShutsDown) {
+    {
+        com_ptr<IDownloadLibPlugin> plugin = new_plugin();
+        ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+        host->events().deliver_posted();
+    }
+    expect_no_kept_services();
+    EXPECT_EQ(0, quorrin::module_lock_count());
+}
+
+TEST_F(PluginObject, OnlyTheInitialisedObjectUninitialises) {
+    com_ptr<IDownloadLibPlugin> plugin = new_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    {
+        com_ptr<IDownloadLibPlugin> other = new_plugin();
+        EXPECT_EQ(E_UNEXPECTED, other->Initialize(host->provider()));
+        EXPECT_EQ(S_OK, other->Uninitialize());
+    }
+    EXPECT_EQ(host->provider(), quorrin::GetHostServiceProvider());
+    EXPECT_NE(nullptr, host->services().registered(IID_IQuorrin));
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
 class PluginObjectRequiredOnly : public PluginObject {
 protected:
     PluginObjectRequiredOnly() : PluginObject(refhost::host_options{true, true, false, true, true, false, false, false}) {}
