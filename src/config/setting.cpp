@@ -3,6 +3,7 @@
 #include <new>
 #include <utility>
 
+#include "config/host_lookup.h"
 #include "support/text.h"
 
 namespace quorrin {
@@ -25,10 +26,7 @@ setting::setting(ISettingsService* service) : m_service(service) {
 }
 
 std::int32_t setting::get_int(std::string_view section, std::string_view key, std::int32_t fallback) const {
-    if (!m_service) return fallback;
-    std::int32_t value = fallback;
-    const HRESULT hr = m_service->GetInt(host_length(section), host_chars(section), host_length(key), host_chars(key), &value);
-    return FAILED(hr) ? fallback : value;
+    return lookup_int(m_service.get(), section, key, fallback);
 }
 
 bool setting::get_bool(std::string_view section, std::string_view key, bool fallback) const {

@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "support/text.h"
+#include "config/host_lookup.h"
 
 namespace quorrin {
 
@@ -17,10 +17,7 @@ void stat_data::create(IStatDataService* service) {
 void stat_data::release() { delete std::exchange(s_instance, nullptr); }
 
 std::int32_t stat_data::get_int(std::string_view section, std::string_view key, std::int32_t fallback) const {
-    if (!m_service) return fallback;
-    std::int32_t value = fallback;
-    const HRESULT hr = m_service->GetInt(host_length(section), host_chars(section), host_length(key), host_chars(key), &value);
-    return FAILED(hr) ? fallback : value;
+    return lookup_int(m_service.get(), section, key, fallback);
 }
 
 }  // namespace quorrin
