@@ -99,17 +99,17 @@ protected:
         start();
     }
 
-    HRESULT register_task(std::int32_t id, const task_spec& spec = {}, std::int32_t* interval = nullptr) {
+    HRESULT register_task(std::int32_t id, const task_spec& setup = {}, std::int32_t* interval = nullptr) {
         cdn_list addresses;
-        for (const std::string& a : spec.addresses) addresses.add(a);
+        for (const std::string& a : setup.addresses) addresses.add(a);
         refhost::host_ref<refhost::data_object> data = host->make_data("task");
-        if (!spec.offline_url.empty()) data->put_string("offline_url", spec.offline_url);
+        if (!setup.offline_url.empty()) data->put_string("offline_url", setup.offline_url);
         std::int32_t scratch = -7;
-        return q->RegisterTask(id, spec.task_type, spec.click_type, static_cast<std::uint32_t>(spec.cid.size()),
-                                     reinterpret_cast<const std::uint8_t*>(spec.cid.data()), spec.filesize,
-                                     static_cast<std::uint32_t>(spec.gcid.size()),
-                                     reinterpret_cast<const std::uint8_t*>(spec.gcid.data()), spec.time_before_ms,
-                                     spec.bytes_before, spec.addresses.empty() ? nullptr : addresses.get(),
+        return q->RegisterTask(id, setup.task_type, setup.click_type, static_cast<std::uint32_t>(setup.cid.size()),
+                                     reinterpret_cast<const std::uint8_t*>(setup.cid.data()), setup.filesize,
+                                     static_cast<std::uint32_t>(setup.gcid.size()),
+                                     reinterpret_cast<const std::uint8_t*>(setup.gcid.data()), setup.time_before_ms,
+                                     setup.bytes_before, setup.addresses.empty() ? nullptr : addresses.get(),
                                      interval ? interval : &scratch, data.get());
     }
     HRESULT unregister(std::int32_t id, std::uint64_t downloaded, const std::string& cid = std::string(20, 'C'),

@@ -92,9 +92,9 @@ TEST_F(StatisticsObject, NegativeIntervalRejectsEveryTask) {
 }
 
 TEST_F(StatisticsObject, RepeatedAddressCountsOnce) {
-    task_spec spec;
-    spec.addresses = {"10.0.0.1", "10.0.0.1", "bogus", "255.255.255.255"};
-    ASSERT_EQ(S_OK, register_task(1, spec));
+    task_spec setup;
+    setup.addresses = {"10.0.0.1", "10.0.0.1", "bogus", "255.255.255.255"};
+    ASSERT_EQ(S_OK, register_task(1, setup));
     EXPECT_EQ((quorrin::cdn_ip_set{ip("10.0.0.1"), 0xFFFFFFFFu}), record(1)->cdn_ip_list);
     EXPECT_EQ((counts{{ip("10.0.0.1"), 1}, {0xFFFFFFFFu, 1}}), stat->cdn_ip_refs());
 }

@@ -15,11 +15,11 @@ using strings = std::vector<std::string>;
 class TaskReport : public SessionTest {
 protected:
     // Registers task 1 and finishes it seconds after the click.
-    const data_node* run_task(std::uint32_t seconds, task_spec spec = {}, IHostData* report_data = nullptr) {
-        EXPECT_EQ(S_OK, register_task(1, spec));
+    const data_node* run_task(std::uint32_t seconds, task_spec setup = {}, IHostData* report_data = nullptr) {
+        EXPECT_EQ(S_OK, register_task(1, setup));
         manual_clock::advance(seconds * 1000 + 500);
         const std::size_t before = reports().size();
-        EXPECT_EQ(S_OK, unregister(1, 1000, spec.cid, report_data));
+        EXPECT_EQ(S_OK, unregister(1, 1000, setup.cid, report_data));
         return reports().size() > before ? &reports().back().tree : nullptr;
     }
 };
@@ -85,13 +85,13 @@ TEST_F(TaskReport, PeerIdThatIsNeverWrittenIsEmpty) {
 
 TEST_F(TaskReport, ClickKeysAndTheirWidening) {
     manual_clock::set_wall(2147483648u);
-    task_spec spec;
-    spec.task_type = -1;
-    spec.click_type = 7;
-    spec.cid = ascending_bytes(0);
-    spec.gcid = ascending_bytes(0, 19);
-    spec.addresses = {"10.0.0.2", "192.168.1.1", "1.2.3.4"};
-    const data_node* tree = run_task(20, spec);
+    task_spec setup;
+    setup.task_type = -1;
+    setup.click_type = 7;
+    setup.cid = ascending_bytes(0);
+    setup.gcid = ascending_bytes(0, 19);
+    setup.addresses = {"10.0.0.2", "192.168.1.1", "1.2.3.4"};
+    const data_node* tree = run_task(20, setup);
     ASSERT_NE(nullptr, tree);
     EXPECT_EQ(-1, tree->integer("task_type"));
     EXPECT_EQ(7, tree->integer("click_type"));
@@ -102,10 +102,10 @@ TEST_F(TaskReport, ClickKeysAndTheirWidening) {
 }
 
 TEST_F(TaskReport, EmptyAddressListStillNested) {
-    task_spec spec;
-    spec.click_type = 0;
-    spec.addresses = {};
-    const data_node* tree = run_task(20, spec);
+    task_spec setup;
+    setup.click_type = 0;
+    setup.addresses = {};
+    const data_node* tree = run_task(20, setup);
     ASSERT_NE(nullptr, tree);
     EXPECT_EQ(*node("cdn_ip_list", {{"count", 0}}), *tree->child("cdn_ip_list"));
 }
@@ -120,10 +120,10 @@ TEST_F(TaskReport, ReportWithoutAReportObjectIsStillSubmitted) {
 }
 
 TEST_F(TaskReport, PointListsEmptiedAndWrittenInHeapOrder) {
-    task_spec spec;
-    spec.addresses = {};
-    spec.click_type = 2;
-    ASSERT_EQ(S_OK, register_task(1, spec));  // click point: avgs 0
+    task_spec setup;
+    setup.addresses = {};
+    setup.click_type = 2;
+    ASSERT_EQ(S_OK, register_task(1, setup));  // click point: avgs 0
     std::uint64_t bytes = 0;
     for (std::uint64_t step : {5, 9, 7}) {
         manual_clock::advance(1000);

@@ -78,9 +78,9 @@ TEST_F(TimerAndMessages, FailedSendChangesNothing) {
 
 TEST_F(TimerAndMessages, SweepDropsOnlyOverdueRecords) {
     for (std::int32_t id : {1, 2, 3}) {
-        task_spec spec;
-        spec.addresses = {"10.0.0." + std::to_string(id)};
-        ASSERT_EQ(S_OK, register_task(id, spec));
+        task_spec setup;
+        setup.addresses = {"10.0.0." + std::to_string(id)};
+        ASSERT_EQ(S_OK, register_task(id, setup));
     }
     manual_clock::advance(20000);
     EXPECT_EQ(S_OK, q->UpdateTask(1, 10));
