@@ -40,7 +40,8 @@ CQuorrin::~CQuorrin() {
         events->StopTimers(timer_sink());
         events->UnadviseMessages(message_sink());
     }
-    m_mapTasks.clear();
+    // Open tasks go without a report, lowest task id first.
+    while (!m_mapTasks.empty()) m_mapTasks.erase(m_mapTasks.begin());
     m_mapCdnIpRefs.clear();
 }
 
