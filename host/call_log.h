@@ -14,6 +14,8 @@ public:
     bool enabled = true;
     std::function<void(const std::string&)> on_violation;
 
+    // Whether add() would keep or check an entry; services build their entry text only then.
+    bool active() const { return enabled || !m_forbidden.empty(); }
     void add(std::string entry);
     void forbid(std::string call_prefix);
     // A breach of the call contract seen by a service (a null string pointer, say).

@@ -9,21 +9,21 @@ std::string text(std::uint32_t length, const char* chars) { return (length && ch
 HRESULT stat_data_service::GetInt(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                   const char* key, std::int32_t* value) {
     const std::string s = text(section_length, section), k = text(key_length, key);
-    m_log->add("stat_data.GetInt " + s + "/" + k);
+    if (m_log->active()) m_log->add("stat_data.GetInt " + s + "/" + k);
     return values.lookup(s, k, value);
 }
 
 HRESULT settings_service::GetInt(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                  const char* key, std::int32_t* value) {
     const std::string s = text(section_length, section), k = text(key_length, key);
-    m_log->add("settings.GetInt " + s + "/" + k);
+    if (m_log->active()) m_log->add("settings.GetInt " + s + "/" + k);
     return ints.lookup(s, k, value);
 }
 
 HRESULT settings_service::GetBool(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                   const char* key, std::int32_t* value) {
     const std::string s = text(section_length, section), k = text(key_length, key);
-    m_log->add("settings.GetBool " + s + "/" + k);
+    if (m_log->active()) m_log->add("settings.GetBool " + s + "/" + k);
     return bools.lookup(s, k, value);
 }
 

@@ -54,8 +54,8 @@ std::string data_object::text(std::uint32_t length, const char* chars, const cha
     return std::string(chars, length);
 }
 
-void data_object::log(const std::string& what) {
-    if (m_log) m_log->add(label() + "." + what);
+void data_object::log(const char* call, const std::string& key) {
+    if (m_log && m_log->active()) m_log->add(label() + "." + call + key);
 }
 
 data_object::entry& data_object::slot(const std::string& key) {
@@ -90,7 +90,7 @@ void data_object::put_string(const std::string& key, const std::string& value) {
 
 HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
     const std::string n = text(name_length, name, "name");
-    log("PutName " + n);
+    log("PutName ", n);
     if (m_behaviour->puts_fail) return E_FAIL;
     m_name = n;
     return S_OK;
@@ -98,7 +98,7 @@ HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
 
 HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::int64_t value) {
     const std::string k = text(key_length, key, "key");
-    log("PutInt64 " + k);
+    log("PutInt64 ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
     put_int(k, value);
     return S_OK;
@@ -106,7 +106,7 @@ HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::in
 
 HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::int64_t* value) {
     const std::string k = text(key_length, key, "key");
-    log("GetInt64 " + k);
+    log("GetInt64 ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
     if (m_behaviour->get_int64_silent) return S_OK;
     const entry* e = find(k);
@@ -117,7 +117,7 @@ HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::in
 
 HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::uint32_t value_length, const char* value) {
     const std::string k = text(key_length, key, "key");
-    log("PutString " + k);
+    log("PutString ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
     put_string(k, text(value_length, value, "value"));
     return S_OK;
@@ -125,7 +125,7 @@ HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::u
 
 HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStringSetter* receiver) {
     const std::string k = text(key_length, key, "key");
-    log("GetString " + k);
+    log("GetString ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
     const entry* e = find(k);
     if (!e || e->type != entry::kind::text) return E_FAIL;
@@ -150,7 +150,7 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
 
 HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostData* child) {
     const std::string k = text(key_length, key, "key");
-    log("PutData " + k);
+    log("PutData ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
     held_child held;
     if (child) {

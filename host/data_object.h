@@ -65,7 +65,8 @@ private:
 
     entry& slot(const std::string& key);
     const entry* find(const std::string& key) const;
-    void log(const std::string& what);
+    // Builds the entry only when the log is active: the call's name, then the key.
+    void log(const char* call, const std::string& key = std::string());
     // The text of a (length, characters) pair; a null pointer breaks the contract even for "".
     std::string text(std::uint32_t length, const char* chars, const char* what);
     static void drop(held_child& child);

@@ -40,8 +40,10 @@ void asyn_event_service::fire_timers() {
 
 HRESULT asyn_event_service::StartTimer(IAsynTimerEvents* sink, std::uint32_t timer_id, std::uint32_t period_ms,
                                        std::int32_t repeat) {
-    m_log->add("events.StartTimer " + std::to_string(timer_id) + " " + std::to_string(period_ms) + " " +
-               std::to_string(repeat));
+    if (m_log->active()) {
+        m_log->add("events.StartTimer " + std::to_string(timer_id) + " " + std::to_string(period_ms) + " " +
+                   std::to_string(repeat));
+    }
     if (!sink) return E_POINTER;
     sink->AddRef();
     m_timers.push_back(timer{sink, timer_id, period_ms, repeat});
@@ -49,7 +51,7 @@ HRESULT asyn_event_service::StartTimer(IAsynTimerEvents* sink, std::uint32_t tim
 }
 
 HRESULT asyn_event_service::StopTimers(IAsynTimerEvents* sink) {
-    m_log->add("events.StopTimers");
+    if (m_log->active()) m_log->add("events.StopTimers");
     for (auto it = m_timers.begin(); it != m_timers.end();) {
         if (it->sink == sink) {
             it->sink->Release();
@@ -62,7 +64,7 @@ HRESULT asyn_event_service::StopTimers(IAsynTimerEvents* sink) {
 }
 
 HRESULT asyn_event_service::AdviseMessages(IAsynMessageEvents* sink) {
-    m_log->add("events.AdviseMessages");
+    if (m_log->active()) m_log->add("events.AdviseMessages");
     if (!sink) return E_POINTER;
     sink->AddRef();
     m_sinks.push_back(sink);
@@ -70,7 +72,7 @@ HRESULT asyn_event_service::AdviseMessages(IAsynMessageEvents* sink) {
 }
 
 HRESULT asyn_event_service::UnadviseMessages(IAsynMessageEvents* sink) {
-    m_log->add("events.UnadviseMessages");
+    if (m_log->active()) m_log->add("events.UnadviseMessages");
     const auto found = std::find(m_sinks.begin(), m_sinks.end(), sink);
     if (found == m_sinks.end()) return E_FAIL;
     m_sinks.erase(found);
@@ -82,7 +84,7 @@ HRESULT asyn_event_service::UnadviseMessages(IAsynMessageEvents* sink) {
 
 HRESULT asyn_event_service::PostAsynMessage(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param,
                                             std::uint32_t extra) {
-    m_log->add("events.PostAsynMessage " + std::to_string(id));
+    if (m_log->active()) m_log->add("events.PostAsynMessage " + std::to_string(id));
     if (!sink) return E_POINTER;
     m_queue.push_back(message{sink, id, param, extra});
     return S_OK;
@@ -90,7 +92,7 @@ HRESULT asyn_event_service::PostAsynMessage(IAsynMessageEvents* sink, std::uint3
 
 HRESULT asyn_event_service::SendAsynMessage(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param,
                                             std::uint32_t extra) {
-    m_log->add("events.SendAsynMessage " + std::to_string(id));
+    if (m_log->active()) m_log->add("events.SendAsynMessage " + std::to_string(id));
     if (!sink) return E_POINTER;
     if (send_fails) return E_FAIL;
     return sink->OnMessage(id, param, extra);

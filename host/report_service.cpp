@@ -12,7 +12,7 @@ void report_service::clear() {
 HRESULT report_service::SubmitReport(std::uint32_t name_length, const char* name, IHostData* data) {
     report kept;
     kept.name = (name_length && name) ? std::string(name, name_length) : std::string();
-    m_log->add("report.SubmitReport " + kept.name);
+    if (m_log->active()) m_log->add("report.SubmitReport " + kept.name);
     kept.null_object = data == nullptr;
     if (data) {
         kept.tree = snapshot_of(data);

@@ -50,7 +50,7 @@ std::string service_provider::name_of(const GUID& id) const {
 
 HRESULT service_provider::RegisterObject(const GUID* id, IUnknown* object) {
     if (!id || !object) return E_POINTER;
-    m_log->add("provider.RegisterObject " + name_of(*id));
+    if (m_log->active()) m_log->add("provider.RegisterObject " + name_of(*id));
     object->AddRef();
     if (IUnknown* old = registered(*id)) old->Release();
     m_registered[*id] = object;
@@ -59,7 +59,7 @@ HRESULT service_provider::RegisterObject(const GUID* id, IUnknown* object) {
 
 HRESULT service_provider::UnregisterObject(const GUID* id) {
     if (!id) return E_POINTER;
-    m_log->add("provider.UnregisterObject " + name_of(*id));
+    if (m_log->active()) m_log->add("provider.UnregisterObject " + name_of(*id));
     const auto found = m_registered.find(*id);
     if (found == m_registered.end()) return E_FAIL;
     if (keeps_unregistered) {
@@ -73,7 +73,7 @@ HRESULT service_provider::UnregisterObject(const GUID* id) {
 
 HRESULT service_provider::GetService(const GUID* service_id, void** out) {
     if (!service_id || !out) return E_POINTER;
-    m_log->add("provider.GetService " + name_of(*service_id));
+    if (m_log->active()) m_log->add("provider.GetService " + name_of(*service_id));
     *out = nullptr;
     const auto found = m_services.find(*service_id);
     if (found == m_services.end()) return E_NOINTERFACE;
@@ -84,7 +84,7 @@ HRESULT service_provider::GetService(const GUID* service_id, void** out) {
 
 HRESULT service_provider::CreateObject(const CLSID* class_id, const IID* iid, void** out) {
     if (!class_id || !iid || !out) return E_POINTER;
-    m_log->add("provider.CreateObject");
+    if (m_log->active()) m_log->add("provider.CreateObject");
     *out = nullptr;
     if (*class_id != CLSID_HostData) return CLASS_E_CLASSNOTAVAILABLE;
     data_object* object = m_data->create();

@@ -4,7 +4,7 @@
 namespace refhost {
 
 HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
-    m_log->add("transfer.GetDownloadSpeed");
+    if (m_log->active()) m_log->add("transfer.GetDownloadSpeed");
     if (!speed) return E_POINTER;
     speed[0] = download_speed;
     // The slot after the download speed is the point's upload speed: a host may write both.
@@ -13,7 +13,7 @@ HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
 }
 
 HRESULT transfer_stat_service::FillTotals(IHostData** data) {
-    m_log->add("totals.FillTotals");
+    if (m_log->active()) m_log->add("totals.FillTotals");
     if (!data) return E_POINTER;
     static const char key[] = "total_download_bytes";
     const auto value = static_cast<std::int64_t>(total_download_bytes);
@@ -30,7 +30,7 @@ HRESULT transfer_stat_service::FillTotals(IHostData** data) {
 }
 
 HRESULT peer_network_service::GetExternalIp(std::uint32_t* address) {
-    m_log->add("peer.GetExternalIp");
+    if (m_log->active()) m_log->add("peer.GetExternalIp");
     if (!address) return E_POINTER;
     if (!writes_external_ip) return E_FAIL;
     *address = external_ip;
@@ -38,7 +38,7 @@ HRESULT peer_network_service::GetExternalIp(std::uint32_t* address) {
 }
 
 HRESULT peer_network_service::GetPeerId(IStringSetter* receiver) {
-    m_log->add("peer.GetPeerId");
+    if (m_log->active()) m_log->add("peer.GetPeerId");
     if (!receiver) return E_POINTER;
     if (writes_peer_id) receiver->SetString(static_cast<std::uint32_t>(peer_id.size()), peer_id.data());
     return S_OK;
@@ -46,7 +46,7 @@ HRESULT peer_network_service::GetPeerId(IStringSetter* receiver) {
 
 HRESULT peer_network_service::GetTransferCounters(std::uint64_t* c0, std::uint64_t* c1, std::uint64_t* c2,
                                                   std::uint64_t* c3) {
-    m_log->add("peer.GetTransferCounters");
+    if (m_log->active()) m_log->add("peer.GetTransferCounters");
     std::uint64_t* out[4] = {c0, c1, c2, c3};
     for (int i = 0; i < 4; ++i) {
         if (out[i]) *out[i] = counters[i];
@@ -55,9 +55,11 @@ HRESULT peer_network_service::GetTransferCounters(std::uint64_t* c0, std::uint64
 }
 
 HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t count) {
-    std::string entry = "ping.StartPing";
-    for (std::uint32_t i = 0; i < count && addresses; ++i) entry += (i ? "," : " ") + dotted(addresses[i]);
-    m_log->add(entry);
+    if (m_log->active()) {
+        std::string entry = "ping.StartPing";
+        for (std::uint32_t i = 0; i < count && addresses; ++i) entry += (i ? "," : " ") + dotted(addresses[i]);
+        m_log->add(entry);
+    }
     if (fails) return E_FAIL;
     if (count && !addresses) return E_POINTER;
     m_watched.clear();
@@ -66,7 +68,7 @@ HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t co
 }
 
 HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::int32_t* ms) {
-    m_log->add("ping.GetPing " + dotted(address) + (remove ? " remove" : ""));
+    if (m_log->active()) m_log->add("ping.GetPing " + dotted(address) + (remove ? " remove" : ""));
     if (fails) return E_FAIL;
     if (remove) m_watched.erase(address);
     const auto found = pings.find(address);
@@ -76,14 +78,14 @@ HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::i
 }
 
 HRESULT ping_service::StopAll() {
-    m_log->add("ping.StopAll");
+    if (m_log->active()) m_log->add("ping.StopAll");
     if (fails) return E_FAIL;
     m_watched.clear();
     return S_OK;
 }
 
 HRESULT speed_limit_service::GetDownloadLimit(std::uint32_t* value) {
-    m_log->add("speed_limit.GetDownloadLimit");
+    if (m_log->active()) m_log->add("speed_limit.GetDownloadLimit");
     if (!value) return E_POINTER;
     if (!writes_limit) return E_FAIL;
     *value = limit;
