@@ -45,6 +45,7 @@ HRESULT asyn_event_service::StartTimer(IAsynTimerEvents* sink, std::uint32_t tim
                    std::to_string(repeat));
     }
     if (!sink) return E_POINTER;
+    if (start_timer_fails) return E_FAIL;
     sink->AddRef();
     m_timers.push_back(timer{sink, timer_id, period_ms, repeat});
     return S_OK;
@@ -66,6 +67,7 @@ HRESULT asyn_event_service::StopTimers(IAsynTimerEvents* sink) {
 HRESULT asyn_event_service::AdviseMessages(IAsynMessageEvents* sink) {
     if (m_log->active()) m_log->add("events.AdviseMessages");
     if (!sink) return E_POINTER;
+    if (advise_fails) return E_FAIL;
     sink->AddRef();
     m_sinks.push_back(sink);
     return S_OK;
@@ -86,6 +88,7 @@ HRESULT asyn_event_service::PostAsynMessage(IAsynMessageEvents* sink, std::uint3
                                             std::uint32_t extra) {
     if (m_log->active()) m_log->add("events.PostAsynMessage " + std::to_string(id));
     if (!sink) return E_POINTER;
+    if (post_fails) return E_FAIL;
     m_queue.push_back(message{sink, id, param, extra});
     return S_OK;
 }

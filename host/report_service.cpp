@@ -13,6 +13,7 @@ HRESULT report_service::SubmitReport(std::uint32_t name_length, const char* name
     report kept;
     kept.name = (name_length && name) ? std::string(name, name_length) : std::string();
     if (m_log->active()) m_log->add("report.SubmitReport " + kept.name);
+    if (submit_fails) return E_FAIL;
     kept.null_object = data == nullptr;
     if (data) {
         kept.tree = snapshot_of(data);

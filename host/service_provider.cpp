@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 
 #include "services.h"
@@ -77,6 +78,13 @@ HRESULT service_provider::GetService(const GUID* service_id, void** out) {
     *out = nullptr;
     const auto found = m_services.find(*service_id);
     if (found == m_services.end()) return E_NOINTERFACE;
+    if (std::find(failing_services.begin(), failing_services.end(), *service_id) != failing_services.end()) {
+        if (failure_hands_out) {
+            found->second.service->AddRef();
+            *out = found->second.service;
+        }
+        return E_FAIL;
+    }
     found->second.service->AddRef();
     *out = found->second.service;
     return S_OK;

@@ -69,6 +69,8 @@ public:
     std::uint64_t total_download_bytes = 0;
     bool has_total = true;  // the object gets no "total_download_bytes" when false
     totals_mode totals = totals_mode::fill;
+    bool speed_fails = false;   // GetDownloadSpeed fails without writing
+    bool totals_fail = false;   // FillTotals fails without touching the object
 
     HRESULT STDMETHODCALLTYPE GetDownloadSpeed(std::uint32_t* speed) override;
     HRESULT STDMETHODCALLTYPE FillTotals(IHostData** data) override;
@@ -91,6 +93,8 @@ public:
     bool writes_peer_id = true;
     std::uint64_t counters[4] = {0, 0, 0, 0};
     bool refuse_interface = false;  // the second QueryInterface fails
+    bool counters_fail = false;  // GetTransferCounters fails without writing
+    bool peer_id_fails = false;  // GetPeerId fails (after its SetString, if it writes)
 
     HRESULT STDMETHODCALLTYPE GetExternalIp(std::uint32_t* address) override;
     HRESULT STDMETHODCALLTYPE GetPeerId(IStringSetter* receiver) override;
@@ -114,6 +118,8 @@ public:
 
     // The addresses being watched: the last StartPing set, less those removed since.
     const std::set<std::uint32_t>& watched() const { return m_watched; }
+    // What the module last asked to watch, kept also while the calls fail.
+    const std::set<std::uint32_t>& told() const { return m_told; }
 
     HRESULT STDMETHODCALLTYPE StartPing(const std::uint32_t* addresses, std::uint32_t count) override;
     HRESULT STDMETHODCALLTYPE GetPing(std::uint32_t address, std::int32_t remove, std::int32_t* ms) override;
@@ -125,6 +131,7 @@ protected:
 private:
     call_log* m_log;
     std::set<std::uint32_t> m_watched;
+    std::set<std::uint32_t> m_told;
 };
 
 class speed_limit_service final : public com_object<ISpeedLimitService> {
@@ -149,6 +156,8 @@ public:
     };
 
     explicit report_service(call_log* log) : com_object("report service"), m_log(log) {}
+
+    bool submit_fails = false;  // SubmitReport fails and keeps nothing
 
     const std::vector<report>& reports() const { return m_reports; }
     void clear();
@@ -185,6 +194,9 @@ public:
     ~asyn_event_service() override;
 
     bool send_fails = false;  // SendAsynMessage fails without delivering
+    bool start_timer_fails = false;  // StartTimer fails and starts nothing
+    bool advise_fails = false;       // AdviseMessages fails and holds nothing
+    bool post_fails = false;         // PostAsynMessage fails and queues nothing
 
     // Delivers every queued message, oldest first (also those posted meanwhile). Returns the count.
     std::size_t deliver_posted();
@@ -225,6 +237,10 @@ public:
 
     // When set, UnregisterObject forgets the object but keeps its reference (a host that holds on).
     bool keeps_unregistered = false;
+    // GetService for these ids fails with E_FAIL; with failure_hands_out it stores the service
+    // (and a reference) all the same.
+    std::vector<GUID> failing_services;
+    bool failure_hands_out = false;
     IUnknown* registered(const GUID& id) const;
     std::size_t registered_count() const { return m_registered.size(); }
     // Releases references that keeps_unregistered left behind.

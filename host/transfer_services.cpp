@@ -6,6 +6,7 @@ namespace refhost {
 HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
     if (m_log->active()) m_log->add("transfer.GetDownloadSpeed");
     if (!speed) return E_POINTER;
+    if (speed_fails) return E_FAIL;
     speed[0] = download_speed;
     // The slot after the download speed is the point's upload speed: a host may write both.
     if (writes_pair) speed[1] = upload_speed;
@@ -15,6 +16,7 @@ HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
 HRESULT transfer_stat_service::FillTotals(IHostData** data) {
     if (m_log->active()) m_log->add("totals.FillTotals");
     if (!data) return E_POINTER;
+    if (totals_fail) return E_FAIL;
     static const char key[] = "total_download_bytes";
     const auto value = static_cast<std::int64_t>(total_download_bytes);
     if (totals == totals_mode::replace) {
@@ -41,12 +43,14 @@ HRESULT peer_network_service::GetPeerId(IStringSetter* receiver) {
     if (m_log->active()) m_log->add("peer.GetPeerId");
     if (!receiver) return E_POINTER;
     if (writes_peer_id) receiver->SetString(static_cast<std::uint32_t>(peer_id.size()), peer_id.data());
+    if (peer_id_fails) return E_FAIL;
     return S_OK;
 }
 
 HRESULT peer_network_service::GetTransferCounters(std::uint64_t* c0, std::uint64_t* c1, std::uint64_t* c2,
                                                   std::uint64_t* c3) {
     if (m_log->active()) m_log->add("peer.GetTransferCounters");
+    if (counters_fail) return E_FAIL;
     std::uint64_t* out[4] = {c0, c1, c2, c3};
     for (int i = 0; i < 4; ++i) {
         if (out[i]) *out[i] = counters[i];
@@ -60,6 +64,7 @@ HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t co
         for (std::uint32_t i = 0; i < count && addresses; ++i) entry += (i ? "," : " ") + dotted(addresses[i]);
         m_log->add(entry);
     }
+    if (addresses || count == 0) m_told = std::set<std::uint32_t>(addresses, addresses + count);
     if (fails) return E_FAIL;
     if (count && !addresses) return E_POINTER;
     m_watched.clear();
@@ -69,6 +74,7 @@ HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t co
 
 HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::int32_t* ms) {
     if (m_log->active()) m_log->add("ping.GetPing " + dotted(address) + (remove ? " remove" : ""));
+    if (remove) m_told.erase(address);
     if (fails) return E_FAIL;
     if (remove) m_watched.erase(address);
     const auto found = pings.find(address);
@@ -79,6 +85,7 @@ HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::i
 
 HRESULT ping_service::StopAll() {
     if (m_log->active()) m_log->add("ping.StopAll");
+    m_told.clear();
     if (fails) return E_FAIL;
     m_watched.clear();
     return S_OK;
