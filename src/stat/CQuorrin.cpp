@@ -49,7 +49,8 @@ HRESULT CQuorrin::Register() {
     m_dwSampleInterval = static_cast<std::int32_t>(stat_config::instance()->sample_interval());
     IAsynEventService* events = GetAsynEventService();
     RETURN_HR_IF(E_UNEXPECTED, events == nullptr);
-    events->AdviseMessages(message_sink());
+    // A sink that the host refused is one it cannot withdraw messages for: post nothing to it.
+    RETURN_IF_FAILED(events->AdviseMessages(message_sink()));
     return events->PostAsynMessage(message_sink(), kStartTimerMessage, 0, 0);
 }
 

@@ -44,7 +44,8 @@ public:
     ~CQuorrin() override;
 
     // Copies the sample interval, advises the message sink and posts message 0 (which starts the
-    // timer). E_UNEXPECTED without the asynchronous event service.
+    // timer). E_UNEXPECTED without the asynchronous event service; a failed AdviseMessages is
+    // returned and nothing is posted, so no timer runs.
     HRESULT Register();
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;

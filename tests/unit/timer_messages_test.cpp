@@ -18,6 +18,20 @@ TEST_F(TimerAndMessages, MessageZeroStartsTheSweepTimer) {
     EXPECT_EQ((std::vector<HRESULT>{S_OK}), host->events().posted_results());
 }
 
+// The host cannot drop a message for a sink that it never held, so a message posted to it could
+// reach the object after its end.
+TEST_F(TimerAndMessages, NothingIsPostedToASinkTheHostRefused) {
+    stop();
+    host->events().advise_fails = true;
+    auto* object = new quorrin::CDownloadLibPlugin();
+    ASSERT_EQ(S_OK, object->QueryInterface(IID_IDownloadLibPlugin, plugin.put_void()));
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    ASSERT_EQ(0u, host->events().queued());
+    ASSERT_EQ(S_OK, plugin->Uninitialize());
+    EXPECT_EQ(0u, host->events().deliver_posted());
+    EXPECT_TRUE(host->events().timers().empty());
+}
+
 TEST_F(TimerAndMessages, OtherMessagesAreRejected) {
     IAsynMessageEvents* sink = stat;
     EXPECT_EQ(E_FAIL, sink->OnMessage(2, 0, 0));
