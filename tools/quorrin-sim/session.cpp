@@ -1,0 +1,580 @@
+#include "session.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <thread>
+
+#include "module_loader.h"
+#include "network.h"
+#include "quorrin/plugin_interfaces.h"
+#include "support/com_ptr.h"
+#include "zq.h"
+
+namespace sim {
+
+const char* verdict_text(verdict v) {
+    switch (v) {
+        case verdict::not_started: return "not started";
+        case verdict::rejected: return "rejected";
+        case verdict::reported: return "reported";
+        case verdict::too_short: return "too short";
+        case verdict::no_report: return "no report";
+        case verdict::wrong_cid: return "wrong cid";
+        case verdict::swept: return "swept";
+        case verdict::still_open: return "still open";
+    }
+    return "?";
+}
+
+namespace {
+
+using quorrin::com_ptr;
+using steady = std::chrono::steady_clock;
+
+constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
+// Each call of a task comes at least this much later than the planned gap after its previous
+// one, so that the plug-in's whole-second arithmetic never sees a gap shorter than planned.
+constexpr std::uint64_t kGapMarginMs = 2;
+
+std::string hr_text(HRESULT hr) {
+    switch (static_cast<std::uint32_t>(hr)) {
+        case 0x00000000u: return "S_OK";
+        case 0x00000001u: return "S_FALSE";
+        case 0x80004005u: return "E_FAIL";
+        case 0x8007000Eu: return "E_OUTOFMEMORY";
+        case 0x80004003u: return "E_POINTER";
+        case 0x8000FFFFu: return "E_UNEXPECTED";
+        case 0x80004002u: return "E_NOINTERFACE";
+        default: break;
+    }
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    return text;
+}
+
+std::string seconds_text(std::uint64_t ms) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%6.2f s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::string wrong_cid_of(const std::string& cid) {
+    if (cid.empty()) return std::string(1, '\x01');
+    std::string other = cid;
+    other.back() = static_cast<char>(other.back() ^ 0xFF);
+    return other;
+}
+
+enum class task_state { waiting, running, stopped, done };
+enum class action { start, offline, chain, timer, finish };
+
+struct task_run {
+    const task_spec* spec = nullptr;
+    task_outcome* outcome = nullptr;
+    task_state state = task_state::waiting;
+    std::uint64_t reg_ms = 0;       // session time of the registration
+    std::uint64_t prev_ms = 0;      // session time of the last call of the chain
+    std::uint64_t prev_offset = 0;  // its planned time after the registration
+    std::uint64_t next_offset = 0;  // planned time of the next sample or of the end
+    bool next_is_end = false;
+    std::uint64_t last_bytes = 0;
+    bool offline_done = false;
+    std::vector<std::uint32_t> addresses;  // what the host knows serves the task
+
+    std::uint64_t end_offset() const {
+        return spec->end == end_kind::open ? kNever : std::uint64_t{spec->end_ms} - spec->start_ms;
+    }
+    std::uint64_t chain_due() const {
+        return std::max(reg_ms + next_offset, prev_ms + (next_offset - prev_offset) + kGapMarginMs);
+    }
+};
+
+class session {
+public:
+    session(const scenario& s, const session_options& o, session_result& r) : m_s(s), m_o(o), m_r(r) {}
+
+    void run();
+
+private:
+    void fail(const std::string& what) {
+        m_r.failures.push_back(what);
+        event("error: " + what);
+    }
+    void event(const std::string& text);
+    void status();
+    std::uint64_t now() const {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - m_start).count());
+    }
+    std::string who(const task_run& t) const {
+        return "task " + std::to_string(t.spec->id) + " (" + t.spec->name + ")";
+    }
+
+    void configure_host();
+    void set_host_figures(std::uint64_t at_ms);
+    void deliver();
+    void take_reports(task_run* by);
+    std::uint64_t planned_end() const;
+    void schedule_next(task_run& t);
+
+    void start(task_run& t);
+    void offline(task_run& t);
+    void chain(task_run& t);
+    void finish(task_run& t, std::uint64_t at_ms);
+    void tick();
+    void look_again(task_run& t);
+    void play();
+
+    const scenario& m_s;
+    const session_options& m_o;
+    session_result& m_r;
+    refhost::reference_host* m_host = nullptr;
+    IQuorrin* m_quorrin = nullptr;  // the provider holds the registration's reference until Uninitialize
+    std::optional<network> m_net;
+    std::vector<task_run> m_tasks;
+    steady::time_point m_start;
+    std::optional<std::uint64_t> m_timer_due;
+    std::uint32_t m_timer_period = 0;
+    std::uint64_t m_timer_started = 0;
+    std::uint64_t m_end_ms = 0;
+    bool m_status_drawn = false;
+};
+
+void session::event(const std::string& text) {
+    if (!m_o.progress) return;
+    std::ostream& out = *m_o.progress;
+    if (m_status_drawn) out << "\r\033[K";
+    m_status_drawn = false;
+    out << seconds_text(m_start == steady::time_point{} ? 0 : now()) << "  " << text << '\n';
+    out.flush();
+}
+
+void session::status() {
+    if (!m_o.progress || !m_o.status_line) return;
+    std::size_t tracked = 0;
+    for (const task_run& t : m_tasks) tracked += t.state == task_state::running || t.state == task_state::stopped;
+    char line[160];
+    std::snprintf(line, sizeof line, "\r\033[K[%6.1f s of %.1f s]  %zu tasks open  %zu reports  %u timer ticks",
+                  static_cast<double>(now()) / 1000.0, static_cast<double>(m_end_ms) / 1000.0, tracked,
+                  m_r.reports.size(), m_r.timer_ticks);
+    *m_o.progress << line;
+    m_o.progress->flush();
+    m_status_drawn = true;
+}
+
+void session::configure_host() {
+    refhost::reference_host& h = *m_host;
+    for (const config_value& v : m_s.stat_values) h.stat_values().set(v.section, v.key, v.value);
+    for (const config_value& v : m_s.setting_ints) h.setting_ints().set(v.section, v.key, v.value);
+    for (const config_value& v : m_s.setting_bools) h.setting_bools().set(v.section, v.key, v.value);
+    h.ping().pings = m_s.pings;
+    for (const task_spec& t : m_s.tasks) {
+        for (const auto& [address, ms] : t.pings) h.ping().pings[address] = ms;
+    }
+    h.peer().peer_id = m_s.host.peer_id;
+    h.peer().external_ip = m_s.host.external_ip;
+    h.speed_limit().limit = m_s.host.download_limit;
+    h.transfer().writes_pair = m_s.host.writes_speed_pair;
+}
+
+// What the host's services answer at this moment of the session.
+void session::set_host_figures(std::uint64_t at_ms) {
+    refhost::reference_host& h = *m_host;
+    const std::uint64_t cap = std::numeric_limits<std::uint32_t>::max();
+    h.transfer().download_speed = static_cast<std::uint32_t>(std::min(m_net->download_speed(at_ms), cap));
+    h.transfer().upload_speed = static_cast<std::uint32_t>(std::min(m_net->upload_speed(), cap));
+    h.transfer().total_download_bytes = m_net->total_download(at_ms);
+    // Uploads split over two counters (peers and servers); the other two are downloads.
+    const std::uint64_t up = m_net->upload_total(at_ms);
+    h.peer().counters[0] = up - up / 3;
+    h.peer().counters[1] = up / 3;
+    h.peer().counters[2] = h.transfer().total_download_bytes;
+    h.peer().counters[3] = 0;
+    if (!m_s.fixes_user_task_count()) {
+        std::int32_t downloading = 0;  // tracked tasks, and those the plug-in refused while they run
+        for (const task_run& t : m_tasks) {
+            const bool ended = t.spec->end != end_kind::open && at_ms >= t.spec->end_ms;
+            downloading += t.state == task_state::running || (t.state == task_state::done && t.outcome->result ==
+                                                              verdict::rejected && !ended);
+        }
+        h.setting_ints().set("env", "user_task_count", downloading);
+    }
+}
+
+void session::deliver() {
+    const std::size_t seen = m_host->events().posted_results().size();
+    m_host->events().deliver_posted();
+    const std::vector<HRESULT>& results = m_host->events().posted_results();
+    for (std::size_t i = seen; i < results.size(); ++i) {
+        if (FAILED(results[i])) fail("a posted message's OnMessage returned " + hr_text(results[i]));
+    }
+    // The plug-in starts its sweep timer from a posted message.
+    const auto& timers = m_host->events().timers();
+    if (!timers.empty() && !m_timer_due) {
+        m_timer_period = std::max<std::uint32_t>(timers.front().period_ms, 1);
+        m_timer_started = now();
+        m_timer_due = m_timer_started + m_timer_period;
+        event("timer started: every " + std::to_string(m_timer_period) + " ms");
+    } else if (timers.empty() && m_timer_due) {
+        m_timer_due.reset();
+    }
+}
+
+void session::take_reports(task_run* by) {
+    const auto& reports = m_host->reports().reports();
+    while (m_r.reports.size() < reports.size()) {
+        const refhost::report_service::report& r = reports[m_r.reports.size()];
+        if (m_o.reports_out) {
+            *m_o.reports_out << (r.null_object ? std::string("null") : refhost::to_json(r.tree)) << '\n';
+            m_o.reports_out->flush();
+        }
+        if (by && by->outcome->report < 0) by->outcome->report = static_cast<std::int64_t>(m_r.reports.size());
+        m_r.reports.push_back(r);
+    }
+}
+
+// Until every task has ended and, for tasks the host stopped sampling, until the sweep that
+// can drop them (unless that is more than two minutes away).
+std::uint64_t session::planned_end() const {
+    if (m_s.duration_ms) return *m_s.duration_ms;
+    std::uint64_t last = 0;
+    for (const task_spec& t : m_s.tasks) {
+        last = std::max<std::uint64_t>(last, t.end == end_kind::open ? t.start_ms + 10000 : t.end_ms);
+    }
+    last += 300;
+    if (!m_timer_due) return last;
+    const std::uint64_t overdue = m_s.quorrin_value("overdue", 30000, 10000);
+    std::uint64_t wait = last;
+    for (const task_spec& t : m_s.tasks) {
+        if (t.end != end_kind::stop_sampling && t.end != end_kind::wrong_cid) continue;
+        const std::uint64_t stale = t.end_ms + overdue + 100;
+        const std::uint64_t ticks = (stale - std::min(stale, m_timer_started)) / m_timer_period + 1;
+        const std::uint64_t sweep = m_timer_started + ticks * m_timer_period + 300;
+        if (sweep <= last + 120000) wait = std::max(wait, sweep);
+    }
+    return wait;
+}
+
+void session::schedule_next(task_run& t) {
+    const std::uint64_t interval = static_cast<std::uint64_t>(t.outcome->interval_ms);
+    const std::uint64_t sample = (t.prev_offset / interval + 1) * interval;
+    t.next_is_end = sample >= t.end_offset();
+    t.next_offset = t.next_is_end ? t.end_offset() : sample;
+}
+
+void session::start(task_run& t) {
+    const task_spec& spec = *t.spec;
+    const std::uint64_t at = now();
+    // The host knows when the plug-in must refuse a registration.
+    std::string refusal;
+    bool may_refuse = false;
+    if (static_cast<std::int32_t>(m_s.quorrin_value("sample_interval", 3000, 1000)) < 1000) {
+        refusal = "the configured sample interval is negative as a 32-bit value";
+    } else if (spec.click_type == 1 && (!spec.cdn || spec.cdn->empty())) {
+        refusal = "click type 1 without CDN addresses";
+    } else {
+        for (const task_run& other : m_tasks) {
+            if (&other == &t || other.spec->id != spec.id) continue;
+            if (other.state == task_state::running) refusal = "its id is already tracked";
+            if (other.state == task_state::stopped) may_refuse = true;  // unless the sweep dropped it
+        }
+    }
+
+    std::vector<cdn_ip_entry> entries;
+    if (spec.cdn) {
+        for (const std::string& text : *spec.cdn) {
+            cdn_ip_entry e{};
+            std::memcpy(e.chars, text.data(), text.size());
+            e.length = static_cast<std::uint32_t>(text.size());
+            entries.push_back(e);
+            if (const auto address = parse_dotted(text)) t.addresses.push_back(*address);
+        }
+    }
+    const cdn_ip_array array{static_cast<std::uint32_t>(entries.size()), entries.empty() ? nullptr : entries.data()};
+    refhost::host_ref<refhost::data_object> data = m_host->make_data("task");
+    if (!spec.offline_url.empty()) data->put_string("offline_url", spec.offline_url);
+
+    set_host_figures(at);
+    std::int32_t interval = 0;
+    const HRESULT hr = m_quorrin->RegisterTask(
+        spec.id, spec.type, spec.click_type, static_cast<std::uint32_t>(spec.cid.size()),
+        reinterpret_cast<const std::uint8_t*>(spec.cid.data()), spec.size, static_cast<std::uint32_t>(spec.gcid.size()),
+        reinterpret_cast<const std::uint8_t*>(spec.gcid.data()), spec.time_before_ms, spec.bytes_before,
+        spec.cdn ? &array : nullptr, &interval, data.get());
+    deliver();
+    event(who(t) + ": RegisterTask click type " + std::to_string(spec.click_type) + ", " + std::to_string(entries.size()) +
+          " CDN address(es) -> " + hr_text(hr) + (SUCCEEDED(hr) ? ", sample every " + std::to_string(interval) + " ms" : ""));
+
+    if (FAILED(hr)) {
+        t.state = task_state::done;
+        t.outcome->result = verdict::rejected;
+        t.outcome->detail = refusal.empty() ? "RegisterTask returned " + hr_text(hr) : refusal;
+        if (refusal.empty() && !(may_refuse && hr == E_FAIL)) {
+            fail("RegisterTask of " + who(t) + " at " + spec.pointer + " failed with " + hr_text(hr));
+        }
+        return;
+    }
+    if (!refusal.empty()) fail("RegisterTask accepted " + who(t) + " although " + refusal);
+    if (interval < 1000) {
+        fail("RegisterTask of " + who(t) + " handed back a sample interval of " + std::to_string(interval) + " ms");
+        interval = 1000;
+    }
+    t.state = task_state::running;
+    t.outcome->interval_ms = interval;
+    t.outcome->registered_ms = at;
+    t.reg_ms = t.prev_ms = at;
+    t.prev_offset = 0;
+    t.last_bytes = spec.bytes_before;
+    schedule_next(t);
+}
+
+void session::offline(task_run& t) {
+    const offline_cdn& call = *t.spec->offline;
+    t.offline_done = true;
+    set_host_figures(now());
+    const HRESULT hr = m_quorrin->AddOfflineCdnIp(static_cast<std::uint32_t>(call.url.size()), call.url.data(), call.address);
+    deliver();
+    event(who(t) + ": AddOfflineCdnIp " + refhost::dotted(call.address) + " for " + call.url + " -> " + hr_text(hr));
+    if (hr != S_OK) fail("AddOfflineCdnIp for " + who(t) + " returned " + hr_text(hr));
+    if (call.url == t.spec->offline_url && t.addresses.empty()) t.addresses.push_back(call.address);
+}
+
+void session::chain(task_run& t) {
+    const std::uint64_t at = now();
+    if (t.next_is_end) {
+        finish(t, at);
+        return;
+    }
+    const std::uint64_t bytes = network::task_bytes(*t.spec, t.next_offset);
+    set_host_figures(at);
+    const HRESULT hr = m_quorrin->UpdateTask(t.spec->id, bytes);
+    deliver();
+    if (hr == E_FAIL) {
+        // The plug-in no longer knows the task: its samples came further apart than "overdue".
+        t.state = task_state::done;
+        t.outcome->result = verdict::swept;
+        t.outcome->detail = "dropped while still sampled";
+        event(who(t) + ": UpdateTask -> E_FAIL: the plug-in dropped the task");
+        return;
+    }
+    if (FAILED(hr)) fail("UpdateTask of " + who(t) + " returned " + hr_text(hr));
+    ++t.outcome->samples;
+    t.last_bytes = bytes;
+    t.prev_ms = at;
+    t.prev_offset = t.next_offset;
+    schedule_next(t);
+}
+
+void session::finish(task_run& t, std::uint64_t at) {
+    const task_spec& spec = *t.spec;
+    const std::uint64_t bytes = network::task_bytes(spec, t.next_offset);
+    t.outcome->bytes_after = bytes - spec.bytes_before;
+    t.outcome->ms_after = at - t.reg_ms;
+    if (spec.end == end_kind::stop_sampling) {
+        t.state = task_state::stopped;
+        event(who(t) + ": the host stops sampling it");
+        return;
+    }
+
+    refhost::host_ref<refhost::data_object> figures;
+    if (spec.report_data) {
+        figures = m_host->make_data("cdn_down_bytes_stat");
+        if (spec.cdn_bytes) {
+            for (const auto& [key, value] : *spec.cdn_bytes) figures->put_int(key, value);
+        } else if (!t.addresses.empty()) {
+            // The bytes after the click, shared out evenly over the task's servers.
+            const std::uint64_t share = t.outcome->bytes_after / t.addresses.size();
+            for (std::size_t i = 0; i < t.addresses.size(); ++i) {
+                const std::uint64_t part = i == 0 ? t.outcome->bytes_after - share * (t.addresses.size() - 1) : share;
+                figures->put_int(refhost::dotted(t.addresses[i]), static_cast<std::int64_t>(part));
+            }
+        }
+    }
+    const bool wrong = spec.end == end_kind::wrong_cid;
+    const std::string cid = wrong ? wrong_cid_of(spec.cid) : spec.cid;
+    set_host_figures(at);
+    const HRESULT hr = m_quorrin->UnregisterTask(spec.id, static_cast<std::uint32_t>(cid.size()),
+                                                 reinterpret_cast<const std::uint8_t*>(cid.data()), bytes,
+                                                 figures ? figures.get() : nullptr, spec.reason);
+    deliver();
+    take_reports(&t);
+    event(who(t) + ": UnregisterTask" + (wrong ? " with a wrong cid" : "") + ", reason " + std::to_string(spec.reason) +
+          " -> " + hr_text(hr) + (t.outcome->report >= 0 ? ", report submitted" : ""));
+
+    const std::uint64_t dt = m_s.quorrin_value("dt_duration", 15000, 0);
+    const std::string ran = std::to_string(t.outcome->ms_after / 1000) + " s after the click";
+    if (wrong) {
+        t.state = task_state::stopped;
+        t.outcome->result = verdict::wrong_cid;
+        t.outcome->detail = "UnregisterTask refused the other cid";
+        if (hr != E_FAIL) fail("UnregisterTask of " + who(t) + " with a wrong cid returned " + hr_text(hr));
+        return;
+    }
+    t.state = task_state::done;
+    if (FAILED(hr)) {
+        t.outcome->result = verdict::still_open;
+        t.outcome->detail = "UnregisterTask returned " + hr_text(hr);
+        fail("UnregisterTask of " + who(t) + " failed with " + hr_text(hr));
+    } else if (t.outcome->report >= 0) {
+        t.outcome->result = verdict::reported;
+        t.outcome->detail = ran;
+    } else if (!m_s.services.stat_report) {
+        t.outcome->result = verdict::no_report;
+        t.outcome->detail = "the host has no report service";
+    } else {
+        t.outcome->result = verdict::too_short;
+        t.outcome->detail = ran + "; reports need more than " + std::to_string(dt) + " ms";
+    }
+}
+
+void session::tick() {
+    ++m_r.timer_ticks;
+    event("timer tick " + std::to_string(m_r.timer_ticks) + ": the plug-in sweeps stale tasks");
+    m_host->events().fire_timers();
+    deliver();
+    take_reports(nullptr);
+    if (m_timer_due) *m_timer_due += m_timer_period;
+}
+
+// At the end the host asks once more about a task it stopped sampling: a record that is gone
+// was swept.
+void session::look_again(task_run& t) {
+    const HRESULT hr = m_quorrin->UpdateTask(t.spec->id, t.last_bytes);
+    deliver();
+    const bool gone = hr == E_FAIL;
+    if (FAILED(hr) && !gone) fail("UpdateTask of " + who(t) + " returned " + hr_text(hr));
+    if (t.outcome->result == verdict::wrong_cid) {
+        t.outcome->detail += gone ? "; record swept" : "; record still open";
+    } else {
+        t.outcome->result = gone ? verdict::swept : verdict::still_open;
+        t.outcome->detail = gone ? "dropped by the sweep without a report" : "not swept yet when the session ended";
+    }
+}
+
+void session::play() {
+    while (true) {
+        // The next thing to do: the earliest, and among equals the first in action order.
+        std::uint64_t due = m_end_ms;
+        action what = action::finish;
+        task_run* task = nullptr;
+        auto consider = [&](std::uint64_t at, action a, task_run* t) {
+            if (at < due || (at == due && a < what)) {
+                due = at;
+                what = a;
+                task = t;
+            }
+        };
+        for (task_run& t : m_tasks) {
+            if (t.state == task_state::waiting) consider(t.spec->start_ms, action::start, &t);
+            if (t.state != task_state::waiting && t.spec->offline && !t.offline_done) {
+                consider(t.spec->offline->at_ms, action::offline, &t);
+            }
+            if (t.state == task_state::running) consider(t.chain_due(), action::chain, &t);
+        }
+        if (m_timer_due) consider(*m_timer_due, action::timer, nullptr);
+
+        const std::uint64_t at = now();
+        if (due > at) {
+            status();
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(due - at, 200)));
+            continue;
+        }
+        switch (what) {
+            case action::start: start(*task); break;
+            case action::offline: offline(*task); break;
+            case action::chain: chain(*task); break;
+            case action::timer: tick(); break;
+            case action::finish: return;
+        }
+        if (what == action::start || what == action::timer) m_end_ms = std::max(m_end_ms, planned_end());
+    }
+}
+
+void session::run() {
+    refhost::plugin_module module(m_o.module_path);
+    if (!module.loaded()) return fail(module.error());
+    if (!module.error().empty()) return fail(m_o.module_path + ": " + module.error());
+    event("loaded " + m_o.module_path);
+
+    refhost::ledger::instance().clear_errors();
+    refhost::reference_host host(m_s.services);
+    m_host = &host;
+    host.log.enabled = false;  // only contract breaches are wanted, and they are kept regardless
+    host.log.on_violation = [this](const std::string& what) { fail("the module broke the host contract: " + what); };
+    configure_host();
+    m_net.emplace(m_s, m_s.duration_ms ? *m_s.duration_ms : kNever);
+
+    {
+        com_ptr<IClassFactory> factory;
+        HRESULT hr = module.DllGetClassObject(CLSID_DownloadLibPlugin, IID_IClassFactory, factory.put_void());
+        if (FAILED(hr) || !factory) return fail("DllGetClassObject returned " + hr_text(hr));
+        zq_usage before{};
+        zq_usage_of(&before);
+
+        com_ptr<IDownloadLibPlugin> plugin;
+        hr = factory->CreateInstance(nullptr, IID_IDownloadLibPlugin, plugin.put_void());
+        if (FAILED(hr) || !plugin) return fail("IClassFactory::CreateInstance returned " + hr_text(hr));
+        hr = plugin->Initialize(host.provider());
+        event("IDownloadLibPlugin::Initialize -> " + hr_text(hr));
+        if (FAILED(hr)) {
+            fail("IDownloadLibPlugin::Initialize returned " + hr_text(hr));
+        } else {
+            m_start = steady::now();
+            for (std::size_t i = 0; i < m_s.tasks.size(); ++i) {
+                m_tasks.push_back(task_run{});
+                m_tasks.back().spec = &m_s.tasks[i];
+                m_tasks.back().outcome = &m_r.tasks[i];
+            }
+            deliver();  // message 0: the plug-in starts its timer
+            m_quorrin = static_cast<IQuorrin*>(host.services().registered(IID_IQuorrin));
+            if (!m_quorrin) {
+                fail("the plug-in registered no IQuorrin with the service provider");
+            } else {
+                m_end_ms = planned_end();
+                play();
+                for (task_run& t : m_tasks) {
+                    if (t.state == task_state::stopped) look_again(t);
+                    if (t.state == task_state::running) {
+                        t.outcome->result = verdict::still_open;
+                        t.outcome->detail = "still downloading when the session ended";
+                        t.outcome->bytes_after = network::task_bytes(*t.spec, t.prev_offset) - t.spec->bytes_before;
+                        t.outcome->ms_after = now() - t.reg_ms;
+                    }
+                }
+                m_r.session_ms = now();
+            }
+            m_quorrin = nullptr;
+            hr = plugin->Uninitialize();
+            event("IDownloadLibPlugin::Uninitialize -> " + hr_text(hr));
+            if (FAILED(hr)) fail("IDownloadLibPlugin::Uninitialize returned " + hr_text(hr));
+        }
+        plugin.reset();
+        zq_usage after{};
+        zq_usage_of(&after);
+        if (after.blocks != before.blocks) {
+            fail(std::to_string(after.blocks - before.blocks) + " block(s) of the pool still in use after the plug-in was released");
+        }
+        factory.reset();
+        hr = module.DllCanUnloadNow();
+        if (hr != S_OK) fail("DllCanUnloadNow answered " + hr_text(hr) + " after everything was released");
+    }
+    take_reports(nullptr);
+    for (const std::string& problem : host.problems()) fail(problem);
+    m_host = nullptr;
+}
+
+}  // namespace
+
+session_result run_session(const scenario& s, const session_options& options) {
+    session_result result;
+    result.tasks.resize(s.tasks.size());
+    session(s, options, result).run();
+    return result;
+}
+
+}  // namespace sim

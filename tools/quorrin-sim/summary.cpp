@@ -1,0 +1,88 @@
+#include <cstdio>
+#include <ostream>
+#include <vector>
+
+#include "outputs.h"
+
+namespace sim {
+
+std::string speed_text(std::uint64_t bytes_per_s) {
+    char text[32];
+    if (bytes_per_s >= 1000000) {
+        std::snprintf(text, sizeof text, "%.2f MB/s", static_cast<double>(bytes_per_s) / 1e6);
+    } else if (bytes_per_s >= 1000) {
+        std::snprintf(text, sizeof text, "%.1f kB/s", static_cast<double>(bytes_per_s) / 1e3);
+    } else {
+        std::snprintf(text, sizeof text, "%llu B/s", static_cast<unsigned long long>(bytes_per_s));
+    }
+    return text;
+}
+
+namespace {
+
+// The speed rule of the reports: bytes over whole seconds, the bytes themselves under a second.
+std::uint64_t average(std::uint64_t bytes, std::uint64_t ms) { return ms >= 1000 ? bytes / (ms / 1000) : bytes; }
+
+void pad(std::ostream& out, const std::string& text, std::size_t width, bool right = false) {
+    const std::string fill(text.size() < width ? width - text.size() : 0, ' ');
+    out << (right ? fill + text : text + fill);
+}
+
+}  // namespace
+
+void write_summary(std::ostream& out, const scenario& s, const session_result& r) {
+    struct row {
+        std::string cells[7];
+        std::string detail;
+    };
+    std::vector<row> rows;
+    rows.push_back({{"task", "name", "verdict", "bytes after click", "avg before", "avg after", "points low/high"}, "why"});
+    for (std::size_t i = 0; i < s.tasks.size(); ++i) {
+        const task_spec& t = s.tasks[i];
+        const task_outcome& o = r.tasks[i];
+        row line;
+        line.cells[0] = std::to_string(t.id);
+        line.cells[1] = t.name;
+        line.cells[2] = verdict_text(o.result);
+        line.detail = o.detail;
+        const refhost::data_node* report = o.report >= 0 ? &r.reports[static_cast<std::size_t>(o.report)].tree : nullptr;
+        if (report) {
+            line.cells[3] = std::to_string(report->integer("bytesf_click"));
+            line.cells[4] = speed_text(static_cast<std::uint64_t>(report->integer("avgb_click")));
+            line.cells[5] = speed_text(static_cast<std::uint64_t>(report->integer("avgf_click")));
+            const refhost::data_node* low = report->child("low_speed_point_list");
+            const refhost::data_node* high = report->child("high_speed_point_list");
+            line.cells[6] = std::to_string(low ? low->integer("count") : 0) + "/" + std::to_string(high ? high->integer("count") : 0);
+        } else if (o.result == verdict::not_started || o.result == verdict::rejected) {
+            line.cells[3] = line.cells[4] = line.cells[5] = line.cells[6] = "-";
+        } else {
+            // Not reported: the host's own figures.
+            line.cells[3] = std::to_string(o.bytes_after);
+            line.cells[4] = speed_text(average(t.bytes_before, t.time_before_ms));
+            line.cells[5] = speed_text(average(o.bytes_after, o.ms_after));
+            line.cells[6] = "-";
+        }
+        rows.push_back(line);
+    }
+    std::size_t width[7] = {};
+    for (const row& line : rows) {
+        for (int c = 0; c < 7; ++c) width[c] = std::max(width[c], line.cells[c].size());
+    }
+    out << "\nquorrin-sim: " << s.source << ": " << s.tasks.size() << " task(s), " << r.reports.size() << " report(s), "
+        << r.timer_ticks << " timer tick(s), " << (r.session_ms / 100) / 10.0 << " s\n";
+    for (const row& line : rows) {
+        for (int c = 0; c < 7; ++c) {
+            pad(out, line.cells[c], width[c], c == 0 || (c >= 3 && c <= 5));
+            out << "  ";
+        }
+        out << line.detail << '\n';
+    }
+    if (r.failures.empty()) {
+        out << "result: ok (every reference the module took on a host object was released)\n";
+    } else {
+        out << "result: FAILED\n";
+        for (const std::string& f : r.failures) out << "  - " << f << '\n';
+    }
+}
+
+}  // namespace sim
