@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <ostream>
@@ -72,7 +73,11 @@ double grid_step(double top) {
 
 void write_chart(std::ostream& out, const task_spec& t, const refhost::data_node& report) {
     const std::vector<point> points = points_of(report);
-    const double span = std::max<double>(1.0, static_cast<double>(report.integer("timef_click")));
+    double span = 1;
+    for (const point& p : points) span = std::max(span, p.x);
+    span = std::max(span, static_cast<double>(report.integer("timef_click")));
+    const double xstep = grid_step(span);
+    span = xstep * std::ceil(span / xstep);
     double top = 1;
     for (const point& p : points) top = std::max({top, p.avgs, p.g_dl, p.g_up});
     const double W = 760, H = 300, L = 80, R = 20, T = 20, B = 40;
@@ -90,7 +95,6 @@ void write_chart(std::ostream& out, const task_spec& t, const refhost::data_node
             << number(sy(y), "%.1f") << "\" stroke=\"#e0e0e0\"/><text x=\"" << L - 6 << "\" y=\"" << number(sy(y) + 4, "%.1f")
             << "\" text-anchor=\"end\" font-size=\"11\">" << escape(speed_text(static_cast<std::uint64_t>(y))) << "</text>\n";
     }
-    const double xstep = grid_step(span);
     for (double x = 0; x <= span + xstep / 2; x += xstep) {
         out << "<line y1=\"" << T << "\" y2=\"" << H - B << "\" x1=\"" << number(sx(x), "%.1f") << "\" x2=\""
             << number(sx(x), "%.1f") << "\" stroke=\"#eee\"/><text x=\"" << number(sx(x), "%.1f") << "\" y=\"" << H - B + 16
