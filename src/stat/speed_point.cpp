@@ -18,17 +18,26 @@ void speed_point_heap::sift_up(std::size_t hole, speed_point value) {
 }
 
 void speed_point_heap::push(const speed_point& point) {
-    m_points.push_back(point);
-    speed_point value = std::move(m_points.back());
-    sift_up(m_points.size() - 1, std::move(value));
+    open_back() = point;
+    close_back();
 }
 
 void speed_point_heap::pop() {
+    open_top();
+    m_points.pop_back();
+}
+
+speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
+
+void speed_point_heap::close_back() {
     const std::size_t last = m_points.size() - 1;
-    if (last == 0) {
-        m_points.pop_back();
-        return;
-    }
+    speed_point value = std::move(m_points[last]);
+    sift_up(last, std::move(value));
+}
+
+speed_point& speed_point_heap::open_top() {
+    const std::size_t last = m_points.size() - 1;
+    if (last == 0) return m_points[0];
     // The last point comes out, the top takes its place; the hole left at the root walks down to
     // a leaf, always to the child that does not lie below its sibling (the second on a tie), and
     // the point that came out rises from there.
@@ -49,7 +58,7 @@ void speed_point_heap::pop() {
         hole = child - 1;
     }
     sift_up(hole, std::move(value));
-    m_points.pop_back();
+    return m_points[last];
 }
 
 void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {

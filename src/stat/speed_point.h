@@ -50,6 +50,13 @@ public:
     const speed_point& top() const { return m_points.front(); }
     void push(const speed_point& point);
     void pop();
+    // The two halves of a push, and a pop that keeps its point: taking a new point into the slot
+    // that open_top leaves (the old top, at the back) reuses that point's ping list storage.
+    // open_back appends an empty slot; open_top does the pop steps but leaves the old top at the
+    // back, where close_back then moves whatever the slot holds up into its place.
+    speed_point& open_back();
+    speed_point& open_top();
+    void close_back();
     void reserve(std::size_t n) { m_points.reserve(n); }
     std::size_t capacity() const { return m_points.capacity(); }
 
@@ -64,33 +71,34 @@ private:
     std::vector<speed_point> m_points;
 };
 
-// Offers p to both lists; complete(p) runs once, before the first list that takes p stores it,
-// and not at all when neither does. Returns whether a list took it.
+// Offers p to both lists; complete runs once, on the copy of p that the first list taking it
+// stores, and not at all when neither does (the other list then stores a copy of the completed
+// point). Returns whether a list took it. A list that is full takes p in the slot of the point
+// it evicts, so that a taken sample costs no allocation once the lists are full.
 template <class Complete>
 bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& high, std::uint32_t high_count,
-           speed_point& p, Complete&& complete) {
-    bool taken = false;
-    if (low.size() < low_count) {
-        complete(p);
-        low.push(p);
-        taken = true;
-    } else if (low.size() > 0 && low.top().avgs > p.avgs) {
-        complete(p);
-        low.pop();
-        low.push(p);
-        taken = true;
-    }
-    if (high.size() < high_count) {
-        if (!taken) complete(p);
-        high.push(p);
-        taken = true;
-    } else if (high.size() > 0 && high.top().avgs < p.avgs) {
-        if (!taken) complete(p);
-        high.pop();
-        high.push(p);
-        taken = true;
-    }
-    return taken;
+           const speed_point& p, Complete&& complete) {
+    const bool low_has_room = low.size() < low_count;
+    const bool into_low = low_has_room || (low.size() > 0 && low.top().avgs > p.avgs);
+    const bool high_has_room = high.size() < high_count;
+    const bool into_high = high_has_room || (high.size() > 0 && high.top().avgs < p.avgs);
+    const speed_point* completed = nullptr;
+    auto take = [&](speed_point_heap& list, bool has_room) {
+        speed_point& slot = has_room ? list.open_back() : list.open_top();
+        if (completed) {
+            slot = *completed;
+        } else {
+            slot = p;
+            complete(slot);
+            completed = &slot;
+        }
+    };
+    if (into_low) take(low, low_has_room);
+    if (into_high) take(high, high_has_room);
+    // Only now: closing moves the low list's slot, which the high list copied from.
+    if (into_low) low.close_back();
+    if (into_high) high.close_back();
+    return into_low || into_high;
 }
 
 // Global download and upload speeds over p.elapsed, measured against the record's running totals
