@@ -137,7 +137,13 @@ HRESULT CQuorrin::AddOfflineCdnIp(std::uint32_t url_length, const char* url, std
         for (auto& [id, record] : m_mapTasks) {
             if (record->click_type != 0 || !record->cdn_ip_list.empty() || record->offline_url != wanted) continue;
             record->cdn_ip_list.insert(address);
-            AddCdnIps(record->cdn_ip_list);
+            try {
+                AddCdnIps(record->cdn_ip_list);
+            } catch (...) {
+                // Uncounted, the address would take another record's count when this record goes.
+                record->cdn_ip_list.erase(address);
+                throw;
+            }
             break;
         }
         return S_OK;

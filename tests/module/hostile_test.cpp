@@ -3,6 +3,7 @@
 // the pool's blocks back where they were and the module free to unload.
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 #include "module_fixture.h"
@@ -162,6 +163,36 @@ TEST_P(HostileHost, WholeSessionReleasesEverything) {
         EXPECT_EQ(before.bytes, pool().bytes);
     }
     EXPECT_EQ(S_OK, module->DllCanUnloadNow());
+}
+
+// An offline address that could not be counted must not stay with the record either: when the
+// record went, it would take the count of another task that holds the same address.
+TEST_F(ModuleTest, OfflineAddressIsKeptOnlyWhenCounted) {
+    const std::uint32_t address = 0x0700000A;
+    cdn_ip_entry entry{};
+    std::memcpy(entry.chars, "10.0.0.7", 8);
+    entry.length = 8;
+    const cdn_ip_array array{1, &entry};
+    const std::string cid(20, 'C');
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(cid.data());
+    for (std::int64_t n = 0; n < 6; ++n) {
+        com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+        ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+        auto* q = static_cast<IQuorrin*>(host->services().registered(IID_IQuorrin));
+        refhost::host_ref<refhost::data_object> task = host->make_data("task");
+        task->put_string("offline_url", "http://o/x");
+        std::int32_t interval = 0;
+        ASSERT_EQ(S_OK, q->RegisterTask(1, 1, 0, 20, bytes, 100, 20, bytes, 0, 0, nullptr, &interval, task.get()));
+        zq_fail(n, 1);
+        const HRESULT added = q->AddOfflineCdnIp(10, "http://o/x", address);
+        zq_fail(-1, 0);
+        EXPECT_TRUE(added == S_OK || added == E_OUTOFMEMORY) << "allocation " << n;
+        ASSERT_EQ(S_OK, q->RegisterTask(2, 1, 1, 20, bytes, 100, 20, bytes, 0, 0, &array, &interval, nullptr));
+        ASSERT_EQ(S_OK, q->UnregisterTask(1, 20, bytes, 100, nullptr, 0));
+        EXPECT_EQ(std::set<std::uint32_t>{address}, host->ping().told()) << "allocation " << n;
+        ASSERT_EQ(S_OK, plugin->Uninitialize());
+        host->ping().StopAll();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(, HostileHost, ::testing::ValuesIn(kCases),
