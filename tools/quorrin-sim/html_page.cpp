@@ -71,7 +71,7 @@ double grid_step(double top) {
     return step;
 }
 
-void write_chart(std::ostream& out, const task_spec& t, const refhost::data_node& report) {
+void write_chart(std::ostream& out, const task_plan& t, const refhost::data_node& report) {
     const std::vector<point> points = points_of(report);
     double span = 1;
     for (const point& p : points) span = std::max(span, p.x);

@@ -14,9 +14,9 @@ public:
     network(const scenario& s, std::uint64_t session_ms) : m_scenario(s), m_session_ms(session_ms) {}
 
     // Bytes of the task offset_ms after its registration (its bytes before included), at most its size.
-    static std::uint64_t task_bytes(const task_spec& t, std::uint64_t offset_ms);
+    static std::uint64_t task_bytes(const task_plan& t, std::uint64_t offset_ms);
     // Its speed then, 0 once the file is complete.
-    static std::uint64_t task_speed(const task_spec& t, std::uint64_t offset_ms);
+    static std::uint64_t task_speed(const task_plan& t, std::uint64_t offset_ms);
 
     // Host-wide figures at session time t: every task downloads from its start to its end,
     // whether or not the plug-in tracks it, beside the host's background traffic.
@@ -27,7 +27,7 @@ public:
 
 private:
     // The end of the task's download in session time.
-    std::uint64_t end_of(const task_spec& t) const;
+    std::uint64_t end_of(const task_plan& t) const;
 
     const scenario& m_scenario;
     std::uint64_t m_session_ms;

@@ -181,7 +181,7 @@ void read_services(const reader& r, const json& v, const path& at, refhost::host
     }
 }
 
-void read_host(const reader& r, const json& v, const path& at, host_spec& h) {
+void read_host(const reader& r, const json& v, const path& at, host_plan& h) {
     r.known_keys(v, at, {"peer_id", "external_ip", "download_limit", "background_speed", "upload_speed",
                          "total_download_bytes", "writes_speed_pair"});
     if (v.contains("peer_id")) h.peer_id = r.text(v["peer_id"], at + "peer_id");
@@ -211,7 +211,7 @@ std::vector<speed_step> read_speed(const reader& r, const json& v, const path& a
     return steps;
 }
 
-void read_end(const reader& r, const json& v, const path& at, task_spec& t) {
+void read_end(const reader& r, const json& v, const path& at, task_plan& t) {
     r.known_keys(v, at, {"at_ms", "how", "reason", "cdn_bytes"});
     if (v.contains("how")) {
         const std::string how = r.text(v["how"], at + "how");
@@ -262,10 +262,10 @@ std::string default_id(std::int32_t id, char kind) {
     return bytes;
 }
 
-task_spec read_task(const reader& r, const json& v, const path& at) {
+task_plan read_task(const reader& r, const json& v, const path& at) {
     r.known_keys(v, at, {"id", "name", "type", "click_type", "cid", "gcid", "size", "bytes_before", "time_before_ms",
                          "start_ms", "cdn", "offline_url", "offline_cdn", "speed", "pings", "end"});
-    task_spec t;
+    task_plan t;
     t.pointer = pointer_text(at);
     if (!v.contains("id")) r.fail(at, "needs an \"id\"");
     t.id = r.i32(v["id"], at + "id");
@@ -386,7 +386,7 @@ scenario parse_scenario(const std::string& text, const std::string& source) {
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         const path at = root + "tasks" + std::to_string(i);
         s.tasks.push_back(read_task(r, tasks[i], at));
-        const task_spec& t = s.tasks.back();
+        const task_plan& t = s.tasks.back();
         if (s.duration_ms && t.end != end_kind::open && t.end_ms > *s.duration_ms) {
             r.fail(at + "end" + "at_ms", "comes after the session's duration_ms (" + std::to_string(*s.duration_ms) + ")");
         }

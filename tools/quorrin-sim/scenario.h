@@ -45,7 +45,7 @@ struct offline_cdn {
     std::uint32_t address = 0;  // inet_addr form
 };
 
-struct task_spec {
+struct task_plan {
     std::string pointer;  // JSON pointer of the task, for messages
     std::string name;
     std::int32_t id = 0;
@@ -69,7 +69,7 @@ struct task_spec {
     std::optional<std::vector<std::pair<std::string, std::int64_t>>> cdn_bytes;  // default: shares of the bytes
 };
 
-struct host_spec {
+struct host_plan {
     std::string peer_id = "0123456789ABCDEF0001";
     std::uint32_t external_ip = 0;
     std::uint32_t download_limit = 0xFFFFFFFFu;  // bytes/s, the speed limit service's answer
@@ -86,9 +86,9 @@ struct scenario {
     std::vector<config_value> setting_ints;
     std::vector<config_value> setting_bools;
     refhost::host_options services;
-    host_spec host;
+    host_plan host;
     std::map<std::uint32_t, std::int32_t> pings;
-    std::vector<task_spec> tasks;
+    std::vector<task_plan> tasks;
 
     bool fixes_user_task_count() const;
     // The configured Quorrin value with the plug-in's default and lower bound applied.

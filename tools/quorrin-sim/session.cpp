@@ -74,7 +74,7 @@ enum class task_state { waiting, running, stopped, done };
 enum class action { start, offline, chain, timer, finish };
 
 struct task_run {
-    const task_spec* spec = nullptr;
+    const task_plan* plan = nullptr;
     task_outcome* outcome = nullptr;
     task_state state = task_state::waiting;
     std::uint64_t reg_ms = 0;       // session time of the registration
@@ -87,7 +87,7 @@ struct task_run {
     std::vector<std::uint32_t> addresses;  // what the host knows serves the task
 
     std::uint64_t end_offset() const {
-        return spec->end == end_kind::open ? kNever : std::uint64_t{spec->end_ms} - spec->start_ms;
+        return plan->end == end_kind::open ? kNever : std::uint64_t{plan->end_ms} - plan->start_ms;
     }
     std::uint64_t chain_due() const {
         return std::max(reg_ms + next_offset, prev_ms + (next_offset - prev_offset) + kGapMarginMs);
@@ -112,7 +112,7 @@ private:
             std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - m_start).count());
     }
     std::string who(const task_run& t) const {
-        return "task " + std::to_string(t.spec->id) + " (" + t.spec->name + ")";
+        return "task " + std::to_string(t.plan->id) + " (" + t.plan->name + ")";
     }
 
     void configure_host();
@@ -173,7 +173,7 @@ void session::configure_host() {
     for (const config_value& v : m_s.setting_ints) h.setting_ints().set(v.section, v.key, v.value);
     for (const config_value& v : m_s.setting_bools) h.setting_bools().set(v.section, v.key, v.value);
     h.ping().pings = m_s.pings;
-    for (const task_spec& t : m_s.tasks) {
+    for (const task_plan& t : m_s.tasks) {
         for (const auto& [address, ms] : t.pings) h.ping().pings[address] = ms;
     }
     h.peer().peer_id = m_s.host.peer_id;
@@ -198,7 +198,7 @@ void session::set_host_figures(std::uint64_t at_ms) {
     if (!m_s.fixes_user_task_count()) {
         std::int32_t downloading = 0;  // tracked tasks, and those the plug-in refused while they run
         for (const task_run& t : m_tasks) {
-            const bool ended = t.spec->end != end_kind::open && at_ms >= t.spec->end_ms;
+            const bool ended = t.plan->end != end_kind::open && at_ms >= t.plan->end_ms;
             downloading += t.state == task_state::running || (t.state == task_state::done && t.outcome->result ==
                                                               verdict::rejected && !ended);
         }
@@ -243,14 +243,14 @@ void session::take_reports(task_run* by) {
 std::uint64_t session::planned_end() const {
     if (m_s.duration_ms) return *m_s.duration_ms;
     std::uint64_t last = 0;
-    for (const task_spec& t : m_s.tasks) {
+    for (const task_plan& t : m_s.tasks) {
         last = std::max<std::uint64_t>(last, t.end == end_kind::open ? t.start_ms + 10000 : t.end_ms);
     }
     last += 300;
     if (!m_timer_due) return last;
     const std::uint64_t overdue = m_s.quorrin_value("overdue", 30000, 10000);
     std::uint64_t wait = last;
-    for (const task_spec& t : m_s.tasks) {
+    for (const task_plan& t : m_s.tasks) {
         if (t.end != end_kind::stop_sampling && t.end != end_kind::wrong_cid) continue;
         const std::uint64_t stale = t.end_ms + overdue + 100;
         const std::uint64_t ticks = (stale - std::min(stale, m_timer_started)) / m_timer_period + 1;
@@ -268,26 +268,26 @@ void session::schedule_next(task_run& t) {
 }
 
 void session::start(task_run& t) {
-    const task_spec& spec = *t.spec;
+    const task_plan& plan = *t.plan;
     const std::uint64_t at = now();
     // The host knows when the plug-in must refuse a registration.
     std::string refusal;
     bool may_refuse = false;
     if (static_cast<std::int32_t>(m_s.quorrin_value("sample_interval", 3000, 1000)) < 1000) {
         refusal = "the configured sample interval is negative as a 32-bit value";
-    } else if (spec.click_type == 1 && (!spec.cdn || spec.cdn->empty())) {
+    } else if (plan.click_type == 1 && (!plan.cdn || plan.cdn->empty())) {
         refusal = "click type 1 without CDN addresses";
     } else {
         for (const task_run& other : m_tasks) {
-            if (&other == &t || other.spec->id != spec.id) continue;
+            if (&other == &t || other.plan->id != plan.id) continue;
             if (other.state == task_state::running) refusal = "its id is already tracked";
             if (other.state == task_state::stopped) may_refuse = true;  // unless the sweep dropped it
         }
     }
 
     std::vector<cdn_ip_entry> entries;
-    if (spec.cdn) {
-        for (const std::string& text : *spec.cdn) {
+    if (plan.cdn) {
+        for (const std::string& text : *plan.cdn) {
             cdn_ip_entry e{};
             std::memcpy(e.chars, text.data(), text.size());
             e.length = static_cast<std::uint32_t>(text.size());
@@ -297,17 +297,17 @@ void session::start(task_run& t) {
     }
     const cdn_ip_array array{static_cast<std::uint32_t>(entries.size()), entries.empty() ? nullptr : entries.data()};
     refhost::host_ref<refhost::data_object> data = m_host->make_data("task");
-    if (!spec.offline_url.empty()) data->put_string("offline_url", spec.offline_url);
+    if (!plan.offline_url.empty()) data->put_string("offline_url", plan.offline_url);
 
     set_host_figures(at);
     std::int32_t interval = 0;
     const HRESULT hr = m_quorrin->RegisterTask(
-        spec.id, spec.type, spec.click_type, static_cast<std::uint32_t>(spec.cid.size()),
-        reinterpret_cast<const std::uint8_t*>(spec.cid.data()), spec.size, static_cast<std::uint32_t>(spec.gcid.size()),
-        reinterpret_cast<const std::uint8_t*>(spec.gcid.data()), spec.time_before_ms, spec.bytes_before,
-        spec.cdn ? &array : nullptr, &interval, data.get());
+        plan.id, plan.type, plan.click_type, static_cast<std::uint32_t>(plan.cid.size()),
+        reinterpret_cast<const std::uint8_t*>(plan.cid.data()), plan.size, static_cast<std::uint32_t>(plan.gcid.size()),
+        reinterpret_cast<const std::uint8_t*>(plan.gcid.data()), plan.time_before_ms, plan.bytes_before,
+        plan.cdn ? &array : nullptr, &interval, data.get());
     deliver();
-    event(who(t) + ": RegisterTask click type " + std::to_string(spec.click_type) + ", " + std::to_string(entries.size()) +
+    event(who(t) + ": RegisterTask click type " + std::to_string(plan.click_type) + ", " + std::to_string(entries.size()) +
           " CDN address(es) -> " + hr_text(hr) + (SUCCEEDED(hr) ? ", sample every " + std::to_string(interval) + " ms" : ""));
 
     if (FAILED(hr)) {
@@ -315,7 +315,7 @@ void session::start(task_run& t) {
         t.outcome->result = verdict::rejected;
         t.outcome->detail = refusal.empty() ? "RegisterTask returned " + hr_text(hr) : refusal;
         if (refusal.empty() && !(may_refuse && hr == E_FAIL)) {
-            fail("RegisterTask of " + who(t) + " at " + spec.pointer + " failed with " + hr_text(hr));
+            fail("RegisterTask of " + who(t) + " at " + plan.pointer + " failed with " + hr_text(hr));
         }
         return;
     }
@@ -329,19 +329,19 @@ void session::start(task_run& t) {
     t.outcome->registered_ms = at;
     t.reg_ms = t.prev_ms = at;
     t.prev_offset = 0;
-    t.last_bytes = spec.bytes_before;
+    t.last_bytes = plan.bytes_before;
     schedule_next(t);
 }
 
 void session::offline(task_run& t) {
-    const offline_cdn& call = *t.spec->offline;
+    const offline_cdn& call = *t.plan->offline;
     t.offline_done = true;
     set_host_figures(now());
     const HRESULT hr = m_quorrin->AddOfflineCdnIp(static_cast<std::uint32_t>(call.url.size()), call.url.data(), call.address);
     deliver();
     event(who(t) + ": AddOfflineCdnIp " + refhost::dotted(call.address) + " for " + call.url + " -> " + hr_text(hr));
     if (hr != S_OK) fail("AddOfflineCdnIp for " + who(t) + " returned " + hr_text(hr));
-    if (call.url == t.spec->offline_url && t.addresses.empty()) t.addresses.push_back(call.address);
+    if (call.url == t.plan->offline_url && t.addresses.empty()) t.addresses.push_back(call.address);
 }
 
 void session::chain(task_run& t) {
@@ -350,9 +350,9 @@ void session::chain(task_run& t) {
         finish(t, at);
         return;
     }
-    const std::uint64_t bytes = network::task_bytes(*t.spec, t.next_offset);
+    const std::uint64_t bytes = network::task_bytes(*t.plan, t.next_offset);
     set_host_figures(at);
-    const HRESULT hr = m_quorrin->UpdateTask(t.spec->id, bytes);
+    const HRESULT hr = m_quorrin->UpdateTask(t.plan->id, bytes);
     deliver();
     if (hr == E_FAIL) {
         // The plug-in no longer knows the task: its samples came further apart than "overdue".
@@ -371,21 +371,21 @@ void session::chain(task_run& t) {
 }
 
 void session::finish(task_run& t, std::uint64_t at) {
-    const task_spec& spec = *t.spec;
-    const std::uint64_t bytes = network::task_bytes(spec, t.next_offset);
-    t.outcome->bytes_after = bytes - spec.bytes_before;
+    const task_plan& plan = *t.plan;
+    const std::uint64_t bytes = network::task_bytes(plan, t.next_offset);
+    t.outcome->bytes_after = bytes - plan.bytes_before;
     t.outcome->ms_after = at - t.reg_ms;
-    if (spec.end == end_kind::stop_sampling) {
+    if (plan.end == end_kind::stop_sampling) {
         t.state = task_state::stopped;
         event(who(t) + ": the host stops sampling it");
         return;
     }
 
     refhost::host_ref<refhost::data_object> figures;
-    if (spec.report_data) {
+    if (plan.report_data) {
         figures = m_host->make_data("cdn_down_bytes_stat");
-        if (spec.cdn_bytes) {
-            for (const auto& [key, value] : *spec.cdn_bytes) figures->put_int(key, value);
+        if (plan.cdn_bytes) {
+            for (const auto& [key, value] : *plan.cdn_bytes) figures->put_int(key, value);
         } else if (!t.addresses.empty()) {
             // The bytes after the click, shared out evenly over the task's servers.
             const std::uint64_t share = t.outcome->bytes_after / t.addresses.size();
@@ -395,15 +395,15 @@ void session::finish(task_run& t, std::uint64_t at) {
             }
         }
     }
-    const bool wrong = spec.end == end_kind::wrong_cid;
-    const std::string cid = wrong ? wrong_cid_of(spec.cid) : spec.cid;
+    const bool wrong = plan.end == end_kind::wrong_cid;
+    const std::string cid = wrong ? wrong_cid_of(plan.cid) : plan.cid;
     set_host_figures(at);
-    const HRESULT hr = m_quorrin->UnregisterTask(spec.id, static_cast<std::uint32_t>(cid.size()),
+    const HRESULT hr = m_quorrin->UnregisterTask(plan.id, static_cast<std::uint32_t>(cid.size()),
                                                  reinterpret_cast<const std::uint8_t*>(cid.data()), bytes,
-                                                 figures ? figures.get() : nullptr, spec.reason);
+                                                 figures ? figures.get() : nullptr, plan.reason);
     deliver();
     take_reports(&t);
-    event(who(t) + ": UnregisterTask" + (wrong ? " with a wrong cid" : "") + ", reason " + std::to_string(spec.reason) +
+    event(who(t) + ": UnregisterTask" + (wrong ? " with a wrong cid" : "") + ", reason " + std::to_string(plan.reason) +
           " -> " + hr_text(hr) + (t.outcome->report >= 0 ? ", report submitted" : ""));
 
     const std::uint64_t dt = m_s.quorrin_value("dt_duration", 15000, 0);
@@ -444,7 +444,7 @@ void session::tick() {
 // At the end the host asks once more about a task it stopped sampling: a record that is gone
 // was swept.
 void session::look_again(task_run& t) {
-    const HRESULT hr = m_quorrin->UpdateTask(t.spec->id, t.last_bytes);
+    const HRESULT hr = m_quorrin->UpdateTask(t.plan->id, t.last_bytes);
     deliver();
     const bool gone = hr == E_FAIL;
     if (FAILED(hr) && !gone) fail("UpdateTask of " + who(t) + " returned " + hr_text(hr));
@@ -458,25 +458,28 @@ void session::look_again(task_run& t) {
 
 void session::play() {
     while (true) {
-        // The next thing to do: the earliest, and among equals the first in action order.
-        std::uint64_t due = m_end_ms;
+        // The next thing to do in the scenario's own order (planned time, then action order),
+        // so that every run makes its calls in the same sequence; it waits for its real moment,
+        // which for a task's samples may be a few milliseconds later than planned.
+        std::uint64_t planned = m_end_ms, due = m_end_ms;
         action what = action::finish;
         task_run* task = nullptr;
-        auto consider = [&](std::uint64_t at, action a, task_run* t) {
-            if (at < due || (at == due && a < what)) {
-                due = at;
+        auto consider = [&](std::uint64_t at, std::uint64_t real, action a, task_run* t) {
+            if (at < planned || (at == planned && a < what)) {
+                planned = at;
+                due = real;
                 what = a;
                 task = t;
             }
         };
         for (task_run& t : m_tasks) {
-            if (t.state == task_state::waiting) consider(t.spec->start_ms, action::start, &t);
-            if (t.state != task_state::waiting && t.spec->offline && !t.offline_done) {
-                consider(t.spec->offline->at_ms, action::offline, &t);
+            if (t.state == task_state::waiting) consider(t.plan->start_ms, t.plan->start_ms, action::start, &t);
+            if (t.state != task_state::waiting && t.plan->offline && !t.offline_done) {
+                consider(t.plan->offline->at_ms, t.plan->offline->at_ms, action::offline, &t);
             }
-            if (t.state == task_state::running) consider(t.chain_due(), action::chain, &t);
+            if (t.state == task_state::running) consider(t.plan->start_ms + t.next_offset, t.chain_due(), action::chain, &t);
         }
-        if (m_timer_due) consider(*m_timer_due, action::timer, nullptr);
+        if (m_timer_due) consider(*m_timer_due, *m_timer_due, action::timer, nullptr);
 
         const std::uint64_t at = now();
         if (due > at) {
@@ -527,7 +530,7 @@ void session::run() {
             m_start = steady::now();
             for (std::size_t i = 0; i < m_s.tasks.size(); ++i) {
                 m_tasks.push_back(task_run{});
-                m_tasks.back().spec = &m_s.tasks[i];
+                m_tasks.back().plan = &m_s.tasks[i];
                 m_tasks.back().outcome = &m_r.tasks[i];
             }
             deliver();  // message 0: the plug-in starts its timer
@@ -542,7 +545,8 @@ void session::run() {
                     if (t.state == task_state::running) {
                         t.outcome->result = verdict::still_open;
                         t.outcome->detail = "still downloading when the session ended";
-                        t.outcome->bytes_after = network::task_bytes(*t.spec, t.prev_offset) - t.spec->bytes_before;
+                        const std::uint64_t offset = m_end_ms - std::min<std::uint64_t>(m_end_ms, t.plan->start_ms);
+                        t.outcome->bytes_after = network::task_bytes(*t.plan, offset) - t.plan->bytes_before;
                         t.outcome->ms_after = now() - t.reg_ms;
                     }
                 }

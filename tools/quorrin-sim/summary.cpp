@@ -38,7 +38,7 @@ void write_summary(std::ostream& out, const scenario& s, const session_result& r
     std::vector<row> rows;
     rows.push_back({{"task", "name", "verdict", "bytes after click", "avg before", "avg after", "points low/high"}, "why"});
     for (std::size_t i = 0; i < s.tasks.size(); ++i) {
-        const task_spec& t = s.tasks[i];
+        const task_plan& t = s.tasks[i];
         const task_outcome& o = r.tasks[i];
         row line;
         line.cells[0] = std::to_string(t.id);
