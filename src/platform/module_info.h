@@ -12,8 +12,9 @@ extern const char kSiblingModuleFile[];
 // The separator before a module's file name in the paths below.
 extern const char kPathSeparator;
 
-// True when p can be read; never faults. Win32: IsBadCodePtr (one byte). POSIX: a pipe write of a
-// pointer's worth of bytes, so that a caller may then read one pointer at p.
+// True when p can be read; never faults. Win32: IsBadCodePtr (one byte). POSIX: a read of a
+// pointer's worth of bytes by the kernel (process_vm_readv, else a pipe write), so that a caller
+// may then read one pointer at p.
 bool is_readable_code(const void* p);
 
 // Full path of the module whose image holds the code address, or "" when it has none
