@@ -179,12 +179,14 @@ bool print_summary(const capturing_reporter& results) {
         return c == found->second.counters.end() ? 0.0 : c->second;
     };
     bool all_met = true;
+    bool all_run = true;  // a filtered run leaves figures out
 
     std::printf("\n%-44s %12s %12s %8s  %s\n", "path (median when repeated)", "plug-in", "floor", "ratio", "goal");
     auto row = [&](const std::string& name, double goal) {
         const double mine = ns(name), base = ns("floor/" + name);
         if (mine == 0 || base == 0) {
             std::printf("%-44s %12s\n", name.c_str(), "not run");
+            all_run = false;
             return;
         }
         const double ratio = mine / base;
@@ -195,7 +197,7 @@ bool print_summary(const capturing_reporter& results) {
         }
         std::printf("\n");
     };
-    for (const char* tasks : {"1", "100", "10000"}) {
+    for (const char* tasks : {"1", "100", "10000", "10000/one_task"}) {
         row(std::string("UpdateTask/no_list/tasks:") + tasks, 1.25);
         row(std::string("UpdateTask/list/tasks:") + tasks, 1.5);
     }
@@ -213,12 +215,13 @@ bool print_summary(const capturing_reporter& results) {
 
     std::printf("\n");
     for (const char* kind : {"no_list", "list"}) {
-        const double at_1 = ns(std::string("UpdateTask/") + kind + "/tasks:1");
-        const double at_10000 = ns(std::string("UpdateTask/") + kind + "/tasks:10000");
-        if (at_1 > 0 && at_10000 > 0) {
+        for (const char* order : {"", "/one_task"}) {
+            const double at_1 = ns(std::string("UpdateTask/") + kind + "/tasks:1");
+            const double at_10000 = ns(std::string("UpdateTask/") + kind + "/tasks:10000" + order);
+            if (at_1 <= 0 || at_10000 <= 0) continue;
             const double growth = at_10000 / at_1;
-            std::printf("UpdateTask (%s) at 10,000 tasks / at 1 task: %.2f  <= 1.50 %s\n", kind, growth,
-                        verdict(growth <= 1.5));
+            std::printf("UpdateTask/%s at 10,000 tasks%s / at 1 task: %.2f  <= 1.50 %s\n", kind,
+                        *order ? " (one task)" : " (each in turn)", growth, verdict(growth <= 1.5));
             all_met = all_met && growth <= 1.5;
         }
     }
@@ -244,7 +247,7 @@ bool print_summary(const capturing_reporter& results) {
                 pool_use.bytes_per_task + 16 * pool_use.blocks_per_task,
                 verdict(pool_use.bytes_per_task + 16 * pool_use.blocks_per_task <= 8192));
     std::printf("Pool in use from sample 100 to sample 100,000 of one task: %+lld blocks, %+lld bytes (%lld allocations "
-                "and as many releases in between)  goal +0 %s\n",
+                "in between)  goal +0 %s\n",
                 static_cast<long long>(pool_use.blocks_growth), static_cast<long long>(pool_use.bytes_growth),
                 static_cast<long long>(pool_use.allocations_between),
                 verdict(pool_use.blocks_growth == 0 && pool_use.bytes_growth == 0));
@@ -253,7 +256,9 @@ bool print_summary(const capturing_reporter& results) {
                 verdict(pool_use.no_list_allocations == 0));
     all_met = all_met && pool_use.blocks_growth == 0 && pool_use.bytes_growth == 0 &&
               pool_use.bytes_per_task + 16 * pool_use.blocks_per_task <= 8192 && pool_use.no_list_allocations == 0;
-    std::printf("\n%s\n", all_met ? "Every goal met." : "Not every goal met.");
+    std::printf("\n%s\n", !all_met ? "Not every goal met."
+                                   : all_run ? "Every goal met."
+                                             : "Every goal met among the figures that ran.");
     return all_met;
 }
 
