@@ -159,7 +159,7 @@ void session::status() {
     std::size_t tracked = 0;
     for (const task_run& t : m_tasks) tracked += t.state == task_state::running || t.state == task_state::stopped;
     char line[160];
-    std::snprintf(line, sizeof line, "\r\033[K[%6.1f s of %.1f s]  %zu tasks open  %zu reports  %u timer ticks",
+    std::snprintf(line, sizeof line, "\r\033[K[%6.1f s of %.1f s]  %zu task(s) open, %zu report(s), %u timer tick(s)",
                   static_cast<double>(now()) / 1000.0, static_cast<double>(m_end_ms) / 1000.0, tracked,
                   m_r.reports.size(), m_r.timer_ticks);
     *m_o.progress << line;
