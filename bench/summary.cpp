@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include <unistd.h>
+
 #include "floor.h"
 #include "session.h"
 
@@ -98,6 +100,8 @@ void check_call_sequences() {
 }
 
 const refhost::data_node& reference_report() { return g_reference_report; }
+
+capturing_reporter::capturing_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
 
 void capturing_reporter::ReportRuns(const std::vector<Run>& runs) {
     for (const Run& run : runs) {

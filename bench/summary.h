@@ -22,6 +22,8 @@ const refhost::data_node& reference_report();
 // Keeps the time of each run (the median when repeated) besides printing it.
 class capturing_reporter final : public benchmark::ConsoleReporter {
 public:
+    // Colours only for a terminal, so that the output can be kept in a file or a document.
+    capturing_reporter();
     struct figure {
         double ns = 0;
         std::map<std::string, double> counters;
