@@ -24,8 +24,10 @@ void speed_point_heap::push(const speed_point& point) {
 
 void speed_point_heap::pop() {
     open_top();
-    m_points.pop_back();
+    discard_back();
 }
+
+void speed_point_heap::discard_back() { m_points.pop_back(); }
 
 speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
 

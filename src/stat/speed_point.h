@@ -57,6 +57,8 @@ public:
     speed_point& open_back();
     speed_point& open_top();
     void close_back();
+    // Drops the slot that open_back or open_top left at the back, unclosed.
+    void discard_back();
     void reserve(std::size_t n) { m_points.reserve(n); }
     std::size_t capacity() const { return m_points.capacity(); }
 
@@ -82,9 +84,12 @@ bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& hig
     const bool into_low = low_has_room || (low.size() > 0 && low.top().avgs > p.avgs);
     const bool high_has_room = high.size() < high_count;
     const bool into_high = high_has_room || (high.size() > 0 && high.top().avgs < p.avgs);
+    if (!into_low && !into_high) return false;
     const speed_point* completed = nullptr;
+    speed_point_heap* opened[2] = {nullptr, nullptr};
     auto take = [&](speed_point_heap& list, bool has_room) {
         speed_point& slot = has_room ? list.open_back() : list.open_top();
+        opened[opened[0] ? 1 : 0] = &list;
         if (completed) {
             slot = *completed;
         } else {
@@ -93,12 +98,21 @@ bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& hig
             completed = &slot;
         }
     };
-    if (into_low) take(low, low_has_room);
-    if (into_high) take(high, high_has_room);
+    try {
+        if (into_low) take(low, low_has_room);
+        if (into_high) take(high, high_has_room);
+    } catch (...) {
+        // Out of memory part-way: the sample is lost, and a list that was evicting loses the
+        // evicted point, but both stay valid heaps.
+        for (speed_point_heap* list : opened) {
+            if (list) list->discard_back();
+        }
+        throw;
+    }
     // Only now: closing moves the low list's slot, which the high list copied from.
     if (into_low) low.close_back();
     if (into_high) high.close_back();
-    return into_low || into_high;
+    return true;
 }
 
 // Global download and upload speeds over p.elapsed, measured against the record's running totals

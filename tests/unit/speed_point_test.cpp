@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <new>
 #include <random>
 
 #include "services_fixture.h"
@@ -103,6 +104,36 @@ INSTANTIATE_TEST_SUITE_P(
         offer_case{"equal_to_high_top", {10, 20, 30}, {40, 50, 60}, 40, 0, {30, 20, 10}, {40, 50, 60}},
         offer_case{"enters_both", {10, 20, 30}, {1, 2, 3}, 5, 1, {20, 10, 5}, {2, 3, 5}}),
     [](const ::testing::TestParamInfo<offer_case>& info) { return std::string(info.param.name); });
+
+// A completion that runs out of memory (fill_point allocates the ping list) loses the sample,
+// and a list that was evicting loses the evicted point, but both lists stay valid heaps.
+TEST(SpeedOfferFailure, ListsStayHeapsWhenCompletionThrows) {
+    for (const std::uint32_t avgs : {5u, 35u, 100u}) {  // into the low list, into neither, into the high list
+        speed_point_heap low(speed_point_heap::order::slowest_kept), high(speed_point_heap::order::fastest_kept);
+        for (std::uint32_t v : {10, 20, 30}) low.push(point(v));
+        for (std::uint32_t v : {40, 50, 60}) high.push(point(v));
+        speed_point p = point(avgs);
+        bool threw = false;
+        try {
+            quorrin::offer(low, 3, high, 3, p, [](speed_point&) { throw std::bad_alloc(); });
+        } catch (const std::bad_alloc&) {
+            threw = true;
+        }
+        EXPECT_EQ(avgs != 35u, threw) << avgs;
+        const std::vector<std::uint32_t> low_after = drain(low), high_after = drain(high);
+        EXPECT_TRUE(std::is_sorted(low_after.rbegin(), low_after.rend())) << avgs;
+        EXPECT_TRUE(std::is_sorted(high_after.begin(), high_after.end())) << avgs;
+        EXPECT_EQ(avgs == 5u ? (std::vector<std::uint32_t>{20, 10}) : (std::vector<std::uint32_t>{30, 20, 10}), low_after);
+        EXPECT_EQ(avgs == 100u ? (std::vector<std::uint32_t>{50, 60}) : (std::vector<std::uint32_t>{40, 50, 60}), high_after);
+    }
+    // With room in the lists nothing is evicted: the failed sample is simply not there.
+    speed_point_heap low(speed_point_heap::order::slowest_kept), high(speed_point_heap::order::fastest_kept);
+    low.push(point(7));
+    speed_point p = point(3);
+    EXPECT_THROW(quorrin::offer(low, 5, high, 5, p, [](speed_point&) { throw std::bad_alloc(); }), std::bad_alloc);
+    EXPECT_EQ((std::vector<std::uint32_t>{7}), drain(low));
+    EXPECT_TRUE(high.empty());
+}
 
 TEST(SpeedOfferCopies, BothListsHoldTheCompletedPoint) {
     speed_point_heap low(speed_point_heap::order::slowest_kept), high(speed_point_heap::order::fastest_kept);
