@@ -7,15 +7,54 @@
 
 namespace quorrin {
 
-void speed_point_heap::sift_up(std::size_t hole, speed_point value) {
+namespace {
+
+// The two orders as comparison objects, so that each heap walk is compiled for one order and the
+// choice between siblings needs no branch.
+struct slower_than {
+    bool operator()(const speed_point& a, const speed_point& b) const { return a.avgs < b.avgs; }
+};
+struct faster_than {
+    bool operator()(const speed_point& a, const speed_point& b) const { return a.avgs > b.avgs; }
+};
+
+template <class Below>
+void sift_up(std::vector<speed_point>& points, std::size_t hole, speed_point&& value, Below below) {
     while (hole > 0) {
         const std::size_t parent = (hole - 1) / 2;
-        if (!below(m_points[parent], value)) break;
-        m_points[hole] = std::move(m_points[parent]);
+        if (!below(points[parent], value)) break;
+        points[hole] = std::move(points[parent]);
         hole = parent;
     }
-    m_points[hole] = std::move(value);
+    points[hole] = std::move(value);
 }
+
+// The last point comes out, the top takes its place; the hole left at the root walks down to a
+// leaf, always to the child that does not lie below its sibling (the second on a tie), and the
+// point that came out rises from there.
+template <class Below>
+void pop_to_back(std::vector<speed_point>& points, Below below) {
+    const std::size_t last = points.size() - 1;
+    speed_point value = std::move(points[last]);
+    points[last] = std::move(points[0]);
+    const std::size_t length = last;
+    std::size_t hole = 0;
+    std::size_t child = 0;
+    while (child < (length - 1) / 2) {
+        child = 2 * (child + 1);
+        child -= static_cast<std::size_t>(below(points[child], points[child - 1]));
+        points[hole] = std::move(points[child]);
+        hole = child;
+    }
+    if ((length & 1) == 0 && child == (length - 2) / 2) {
+        child = 2 * (child + 1);
+        points[hole] = std::move(points[child - 1]);
+        hole = child - 1;
+    }
+    sift_up(points, hole, std::move(value), below);
+}
+
+}  // namespace
 
 void speed_point_heap::push(const speed_point& point) {
     open_back() = point;
@@ -34,33 +73,22 @@ speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
 void speed_point_heap::close_back() {
     const std::size_t last = m_points.size() - 1;
     speed_point value = std::move(m_points[last]);
-    sift_up(last, std::move(value));
+    if (m_order == order::slowest_kept) {
+        sift_up(m_points, last, std::move(value), slower_than{});
+    } else {
+        sift_up(m_points, last, std::move(value), faster_than{});
+    }
 }
 
 speed_point& speed_point_heap::open_top() {
-    const std::size_t last = m_points.size() - 1;
-    if (last == 0) return m_points[0];
-    // The last point comes out, the top takes its place; the hole left at the root walks down to
-    // a leaf, always to the child that does not lie below its sibling (the second on a tie), and
-    // the point that came out rises from there.
-    speed_point value = std::move(m_points[last]);
-    m_points[last] = std::move(m_points[0]);
-    const std::size_t length = last;
-    std::size_t hole = 0;
-    std::size_t child = 0;
-    while (child < (length - 1) / 2) {
-        child = 2 * (child + 1);
-        if (below(m_points[child], m_points[child - 1])) --child;
-        m_points[hole] = std::move(m_points[child]);
-        hole = child;
+    if (m_points.size() > 1) {
+        if (m_order == order::slowest_kept) {
+            pop_to_back(m_points, slower_than{});
+        } else {
+            pop_to_back(m_points, faster_than{});
+        }
     }
-    if ((length & 1) == 0 && child == (length - 2) / 2) {
-        child = 2 * (child + 1);
-        m_points[hole] = std::move(m_points[child - 1]);
-        hole = child - 1;
-    }
-    sift_up(hole, std::move(value));
-    return m_points[last];
+    return m_points.back();
 }
 
 void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {

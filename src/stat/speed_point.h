@@ -63,12 +63,6 @@ public:
     std::size_t capacity() const { return m_points.capacity(); }
 
 private:
-    // a lies below b: it is nearer the leaves.
-    bool below(const speed_point& a, const speed_point& b) const {
-        return m_order == order::slowest_kept ? a.avgs < b.avgs : a.avgs > b.avgs;
-    }
-    void sift_up(std::size_t hole, speed_point value);
-
     order m_order;
     std::vector<speed_point> m_points;
 };
