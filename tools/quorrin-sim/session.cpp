@@ -38,8 +38,9 @@ using steady = std::chrono::steady_clock;
 
 constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
 // Each call of a task comes at least this much later than the planned gap after its previous
-// one, so that the plug-in's whole-second arithmetic never sees a gap shorter than planned.
-constexpr std::uint64_t kGapMarginMs = 2;
+// one, so that the plug-in's whole-second arithmetic never sees a gap shorter than planned: more
+// than a tick clock that advances once a scheduler tick (up to 10 ms) can lag behind.
+constexpr std::uint64_t kGapMarginMs = 20;
 
 std::string hr_text(HRESULT hr) {
     switch (static_cast<std::uint32_t>(hr)) {
