@@ -66,7 +66,21 @@ void speed_point_heap::pop() {
     discard_back();
 }
 
-void speed_point_heap::discard_back() { m_points.pop_back(); }
+void speed_point_heap::discard_back() {
+    m_points.pop_back();
+    keep_top();
+}
+
+void speed_point_heap::prefetch() const {
+    constexpr std::uintptr_t kLine = 64;
+    constexpr std::size_t kMostLines = 32;  // a heap of 28 points; a longer one brings the rest itself
+    const auto first = reinterpret_cast<std::uintptr_t>(m_points.data()) & ~(kLine - 1);
+    const auto end = reinterpret_cast<std::uintptr_t>(m_points.data() + m_points.size());
+    std::size_t lines = 0;
+    for (std::uintptr_t line = first; line < end && lines < kMostLines; line += kLine, ++lines) {
+        __builtin_prefetch(reinterpret_cast<const void*>(line), 1);
+    }
+}
 
 speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
 
@@ -78,9 +92,12 @@ void speed_point_heap::close_back() {
     } else {
         sift_up(m_points, last, std::move(value), faster_than{});
     }
+    keep_top();
 }
 
 speed_point& speed_point_heap::open_top() {
+    // The evicted point's ping list takes the new sample's pings after the walk: ask for it now.
+    __builtin_prefetch(m_points.front().ping_cdn_list.data(), 1);
     if (m_points.size() > 1) {
         if (m_order == order::slowest_kept) {
             pop_to_back(m_points, slower_than{});

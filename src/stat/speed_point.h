@@ -48,6 +48,16 @@ public:
     std::size_t size() const { return m_points.size(); }
     bool empty() const { return m_points.empty(); }
     const speed_point& top() const { return m_points.front(); }
+    // Whether the list, holding at most count points, takes a sample of this speed: while it has
+    // room, or when the sample ranks before its top. Reads no point: the top's key is kept here.
+    bool takes(std::uint32_t avgs, std::uint32_t count) const {
+        if (m_points.size() < count) return true;
+        if (m_points.empty()) return false;
+        return m_order == order::slowest_kept ? m_top_avgs > avgs : m_top_avgs < avgs;
+    }
+    // Asks for the points' memory ahead of a change, so that it arrives while the host answers
+    // the sample's other calls rather than during the heap walk.
+    void prefetch() const;
     void push(const speed_point& point);
     void pop();
     // The two halves of a push, and a pop that keeps its point: taking a new point into the slot
@@ -63,7 +73,10 @@ public:
     std::size_t capacity() const { return m_points.capacity(); }
 
 private:
+    void keep_top() { m_top_avgs = m_points.empty() ? 0 : m_points.front().avgs; }
+
     order m_order;
+    std::uint32_t m_top_avgs = 0;  // m_points.front().avgs, once every change is closed
     std::vector<speed_point> m_points;
 };
 
@@ -75,9 +88,9 @@ template <class Complete>
 bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& high, std::uint32_t high_count,
            const speed_point& p, Complete&& complete) {
     const bool low_has_room = low.size() < low_count;
-    const bool into_low = low_has_room || (low.size() > 0 && low.top().avgs > p.avgs);
+    const bool into_low = low.takes(p.avgs, low_count);
     const bool high_has_room = high.size() < high_count;
-    const bool into_high = high_has_room || (high.size() > 0 && high.top().avgs < p.avgs);
+    const bool into_high = high.takes(p.avgs, high_count);
     if (!into_low && !into_high) return false;
     const speed_point* completed = nullptr;
     speed_point_heap* opened[2] = {nullptr, nullptr};

@@ -52,9 +52,17 @@ bool task_record::sample(std::uint64_t downloaded, std::uint16_t task_count) {
     p.delta_bytes = downloaded - last_bytes;
     last_bytes = downloaded;
     p.avgs = speed_of(p.delta_bytes, p.elapsed);
+
+    // A list that takes the sample is asked for from memory now; it arrives while the host
+    // answers the speed calls. With many tasks a record's lists are rarely in the cache.
+    const stat_config* config = stat_config::instance();
+    const bool into_low = low_speed_point_list.takes(p.avgs, config->low_count());
+    const bool into_high = high_speed_point_list.takes(p.avgs, config->high_count());
+    if (into_low) low_speed_point_list.prefetch();
+    if (into_high) high_speed_point_list.prefetch();
+    if ((into_low || into_high) && !cdn_ip_list.empty()) __builtin_prefetch(&*cdn_ip_list.begin());
     update_global_speeds(p, last_dl_total, last_up_total);
 
-    const stat_config* config = stat_config::instance();
     offer(low_speed_point_list, config->low_count(), high_speed_point_list, config->high_count(), p,
           [&](speed_point& taken) {
               fill_point(taken, cdn_ip_list);
