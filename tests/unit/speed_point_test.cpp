@@ -135,6 +135,47 @@ TEST(SpeedOfferFailure, ListsStayHeapsWhenCompletionThrows) {
     EXPECT_TRUE(high.empty());
 }
 
+// Whether a list takes a sample is decided from the top's speed kept beside the heap; after any
+// change (push, pop, eviction, a completion that fails part-way) it must be the top's own.
+TEST(SpeedOfferRandom, KeptTopSpeedFollowsEveryChange) {
+    std::mt19937 random(5);
+    speed_point_heap low(speed_point_heap::order::slowest_kept), high(speed_point_heap::order::fastest_kept);
+    constexpr std::uint32_t kCount = 6;
+    // Also as if the list were full at its present size, so that the top's speed decides.
+    const auto agrees = [&](const speed_point_heap& list, bool slowest, std::uint32_t avgs) {
+        const bool ranks = !list.empty() && (slowest ? list.top().avgs > avgs : list.top().avgs < avgs);
+        const auto full = static_cast<std::uint32_t>(list.size());
+        return list.takes(avgs, kCount) == (full < kCount || ranks) && list.takes(avgs, full) == ranks;
+    };
+    for (int step = 0; step < 2000; ++step) {
+        const std::uint32_t avgs = random() % 50;
+        const int what = static_cast<int>(random() % 8);
+        if (what == 0 && !low.empty()) {
+            low.pop();
+        } else if (what == 1 && !high.empty()) {
+            high.pop();
+        } else {
+            const bool fails = what == 2;
+            try {
+                quorrin::offer(low, kCount, high, kCount, point(avgs), [&](speed_point&) {
+                    if (fails) throw std::bad_alloc();
+                });
+            } catch (const std::bad_alloc&) {
+            }
+        }
+        for (const std::uint32_t probe : {0u, avgs, 25u, 49u}) {
+            ASSERT_TRUE(agrees(low, true, probe)) << "step " << step << ", speed " << probe;
+            ASSERT_TRUE(agrees(high, false, probe)) << "step " << step << ", speed " << probe;
+        }
+        if (!low.empty()) {
+            ASSERT_TRUE(agrees(low, true, low.top().avgs - 1) && agrees(low, true, low.top().avgs + 1));
+        }
+        if (!high.empty()) {
+            ASSERT_TRUE(agrees(high, false, high.top().avgs - 1) && agrees(high, false, high.top().avgs + 1));
+        }
+    }
+}
+
 TEST(SpeedOfferCopies, BothListsHoldTheCompletedPoint) {
     speed_point_heap low(speed_point_heap::order::slowest_kept), high(speed_point_heap::order::fastest_kept);
     speed_point p = point(8);
