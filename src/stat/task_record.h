@@ -34,6 +34,18 @@ public:
     void write_click_report(vq_data& report) const;
     void write_point_lists(vq_data& report);
 
+    // What every sample reads and writes comes first, so that it shares the record's first
+    // cache lines: with many tasks a record is rarely in the cache when its sample comes.
+    std::uint32_t last_tick = 0;
+    std::uint32_t start_tick = 0;
+    std::uint64_t last_bytes = 0;
+    std::uint64_t last_up_total = 0;
+    std::uint64_t last_dl_total = 0;
+    std::uint32_t click_time = 0;  // Unix seconds
+    speed_point_heap low_speed_point_list{speed_point_heap::order::slowest_kept};
+    speed_point_heap high_speed_point_list{speed_point_heap::order::fastest_kept};
+    cdn_ip_set cdn_ip_list;  // read by a sample that a list takes
+
     std::int32_t task_type = 0;
     std::int32_t click_type = 0;  // 0: has an offline URL; 1: comes with CDN addresses
     std::string cid;
@@ -46,16 +58,7 @@ public:
     std::uint32_t timef_click = 0;  // s
     std::uint64_t bytesf_click = 0;
     std::uint32_t avgf_click = 0;  // bytes/s
-    std::uint32_t click_time = 0;  // Unix seconds
-    std::uint32_t start_tick = 0;
-    std::uint32_t last_tick = 0;
-    std::uint64_t last_bytes = 0;
     std::int32_t unreg_reason = 0;
-    std::uint64_t last_up_total = 0;
-    std::uint64_t last_dl_total = 0;
-    cdn_ip_set cdn_ip_list;
-    speed_point_heap low_speed_point_list{speed_point_heap::order::slowest_kept};
-    speed_point_heap high_speed_point_list{speed_point_heap::order::fastest_kept};
 };
 
 }  // namespace quorrin
