@@ -54,7 +54,8 @@ bool task_record::sample(std::uint64_t downloaded, std::uint16_t task_count) {
     p.avgs = speed_of(p.delta_bytes, p.elapsed);
 
     // A list that takes the sample is asked for from memory now; it arrives while the host
-    // answers the speed calls. With many tasks a record's lists are rarely in the cache.
+    // answers the speed calls. With many tasks a record's lists are rarely in the cache. Only a
+    // hint: offer decides on the lists as they are after those calls.
     const stat_config* config = stat_config::instance();
     const bool into_low = low_speed_point_list.takes(p.avgs, config->low_count());
     const bool into_high = high_speed_point_list.takes(p.avgs, config->high_count());
