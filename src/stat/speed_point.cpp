@@ -9,20 +9,11 @@ namespace quorrin {
 
 namespace {
 
-// The two orders as comparison objects, so that each heap walk is compiled for one order and the
-// choice between siblings needs no branch.
-struct slower_than {
-    bool operator()(const speed_point& a, const speed_point& b) const { return a.avgs < b.avgs; }
-};
-struct faster_than {
-    bool operator()(const speed_point& a, const speed_point& b) const { return a.avgs > b.avgs; }
-};
-
 template <class Below>
 void sift_up(std::vector<speed_point>& points, std::size_t hole, speed_point&& value, Below below) {
     while (hole > 0) {
         const std::size_t parent = (hole - 1) / 2;
-        if (!below(points[parent], value)) break;
+        if (!below(points[parent].avgs, value.avgs)) break;
         points[hole] = std::move(points[parent]);
         hole = parent;
     }
@@ -42,7 +33,7 @@ void pop_to_back(std::vector<speed_point>& points, Below below) {
     std::size_t child = 0;
     while (child < (length - 1) / 2) {
         child = 2 * (child + 1);
-        child -= static_cast<std::size_t>(below(points[child], points[child - 1]));
+        child -= static_cast<std::size_t>(below(points[child].avgs, points[child - 1].avgs));
         points[hole] = std::move(points[child]);
         hole = child;
     }
@@ -87,24 +78,14 @@ speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
 void speed_point_heap::close_back() {
     const std::size_t last = m_points.size() - 1;
     speed_point value = std::move(m_points[last]);
-    if (m_order == order::slowest_kept) {
-        sift_up(m_points, last, std::move(value), slower_than{});
-    } else {
-        sift_up(m_points, last, std::move(value), faster_than{});
-    }
+    in_order([&](auto below) { sift_up(m_points, last, std::move(value), below); });
     keep_top();
 }
 
 speed_point& speed_point_heap::open_top() {
     // The evicted point's ping list takes the new sample's pings after the walk: ask for it now.
     __builtin_prefetch(m_points.front().ping_cdn_list.data(), 1);
-    if (m_points.size() > 1) {
-        if (m_order == order::slowest_kept) {
-            pop_to_back(m_points, slower_than{});
-        } else {
-            pop_to_back(m_points, faster_than{});
-        }
-    }
+    if (m_points.size() > 1) in_order([&](auto below) { pop_to_back(m_points, below); });
     return m_points.back();
 }
 

@@ -50,11 +50,7 @@ public:
     const speed_point& top() const { return m_points.front(); }
     // Whether the list, holding at most count points, takes a sample of this speed: while it has
     // room, or when the sample ranks before its top. Reads no point: the top's key is kept here.
-    bool takes(std::uint32_t avgs, std::uint32_t count) const {
-        if (m_points.size() < count) return true;
-        if (m_points.empty()) return false;
-        return m_order == order::slowest_kept ? m_top_avgs > avgs : m_top_avgs < avgs;
-    }
+    bool takes(std::uint32_t avgs, std::uint32_t count) const;
     // Asks for the points' memory ahead of a change, so that it arrives while the host answers
     // the sample's other calls rather than during the heap walk.
     void prefetch() const;
@@ -73,12 +69,30 @@ public:
     std::size_t capacity() const { return m_points.capacity(); }
 
 private:
+    // "a lies below b" (nearer the leaves) on two speeds, one comparison object per order, so that
+    // each heap walk is compiled for its order and the choice between siblings needs no branch.
+    struct slower_than {
+        bool operator()(std::uint32_t a, std::uint32_t b) const { return a < b; }
+    };
+    struct faster_than {
+        bool operator()(std::uint32_t a, std::uint32_t b) const { return a > b; }
+    };
+    template <class F>
+    decltype(auto) in_order(F&& f) const {
+        return m_order == order::slowest_kept ? f(slower_than{}) : f(faster_than{});
+    }
     void keep_top() { m_top_avgs = m_points.empty() ? 0 : m_points.front().avgs; }
 
     order m_order;
     std::uint32_t m_top_avgs = 0;  // m_points.front().avgs, once every change is closed
     std::vector<speed_point> m_points;
 };
+
+inline bool speed_point_heap::takes(std::uint32_t avgs, std::uint32_t count) const {
+    if (m_points.size() < count) return true;
+    if (m_points.empty()) return false;
+    return in_order([&](auto below) { return below(avgs, m_top_avgs); });
+}
 
 // Offers p to both lists; complete runs once, on the copy of p that the first list taking it
 // stores, and not at all when neither does (the other list then stores a copy of the completed
