@@ -34,6 +34,28 @@ if [ "${#missing[@]}" -gt 0 ]; then
   need_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
+# Wine's loader is a 32-bit Linux program. A kernel built or booted without 32-bit support
+# ("Exec format error") runs it through qemu's user-mode emulator instead, registered with
+# binfmt_misc; slower, but the same Wine and the same DLL.
+if [ "${QUORRIN_NO_WINE:-0}" != 1 ] && [ -x /lib/i386-linux-gnu/ld-linux.so.2 ] &&
+   ! /lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1; then
+  if ! have_pkg qemu-user-static; then
+    echo "install-deps: this kernel runs no 32-bit programs; installing qemu-user-static for Wine"
+    need_root apt-get update -q
+    need_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static
+  fi
+  misc=/proc/sys/fs/binfmt_misc
+  [ -e "$misc/register" ] || need_root mount -t binfmt_misc binfmt_misc "$misc"
+  if [ ! -e "$misc/qemu-i386" ]; then
+    # i386 ELF executables (and shared objects run as programs), fixed to the static emulator.
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" | need_root tee "$misc/register" >/dev/null
+  fi
+  /lib/i386-linux-gnu/ld-linux.so.2 --version >/dev/null 2>&1 ||
+    { echo "install-deps: 32-bit programs still do not run; Wine cannot start" >&2; exit 1; }
+fi
+
 # The -posix compilers carry std::thread and std::mutex; pick them if alternatives point elsewhere.
 if command -v update-alternatives >/dev/null 2>&1 && [ -x /usr/bin/i686-w64-mingw32-g++-posix ]; then
   need_root update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
