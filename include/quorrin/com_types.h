@@ -54,6 +54,8 @@ constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 constexpr HRESULT CLASS_E_NOAGGREGATION = static_cast<HRESULT>(0x80040110u);
 constexpr HRESULT CLASS_E_CLASSNOTAVAILABLE = static_cast<HRESULT>(0x80040111u);
 constexpr HRESULT SELFREG_E_CLASS = static_cast<HRESULT>(0x80040201u);
+// COM's "the callee is busy, call again later".
+constexpr HRESULT RPC_E_CALL_REJECTED = static_cast<HRESULT>(0x80010001u);
 
 // No virtual destructor: slot 0 must be QueryInterface, as a host compiled elsewhere expects.
 struct IUnknown {
