@@ -1,0 +1,232 @@
+// A host that calls back into the plug-in from inside its own services, delivers the finish
+// message wrongly, lets go of the plug-in mid-call, or whose memory runs out: every refused or
+// failed call leaves the engine exactly as it was.
+#include <functional>
+#include <sstream>
+
+#include "alloc_failure.h"
+#include "call_hook.h"
+#include "session_fixture.h"
+#include "support/module_lock.h"
+
+namespace {
+
+// Everything of the engine that a host can observe, as text.
+std::string snapshot(const quorrin::CQuorrin* stat, refhost::reference_host& host) {
+    std::ostringstream out;
+    const auto points = [&](quorrin::speed_point_heap list) {
+        for (; !list.empty(); list.pop()) {
+            const quorrin::speed_point& p = list.top();
+            out << " " << p.avgs << "@" << p.time << "/" << p.already_dl_bytes << "/" << p.g_dl_speed << "/"
+                << p.g_up_speed << "/" << p.member_task_count << "/" << p.ping_cdn_list.size();
+        }
+        out << ";";
+    };
+    for (const auto& [id, r] : stat->tasks()) {
+        out << "task " << id << " " << r->last_tick << " " << r->last_bytes << " " << r->last_dl_total << " "
+            << r->last_up_total << " " << r->timef_click << " " << r->bytesf_click << " " << r->unreg_reason << " [";
+        for (const std::uint32_t a : r->cdn_ip_list) out << a << " ";
+        out << "] low";
+        points(r->low_speed_point_list);
+        out << " high";
+        points(r->high_speed_point_list);
+        out << "\n";
+    }
+    for (const auto& [address, count] : stat->cdn_ip_refs()) out << address << "x" << count << " ";
+    out << "| told";
+    for (const std::uint32_t a : host.ping().told()) out << " " << a;
+    out << " | reports " << host.reports().reports().size();
+    return out.str();
+}
+
+// Runs `action` once, at the first host call whose name starts with `at`, and keeps the pool's
+// failures to the module's own code (the host's allocations neither count nor fail).
+class reentering_host : public refhost::call_hook {
+public:
+    std::string at;
+    std::function<void()> action;
+
+    void enter(const char* call) override {
+        alloc_failure::hold(true);
+        if (action && std::string(call).rfind(at, 0) == 0) {
+            const std::function<void()> once = std::move(action);
+            action = nullptr;
+            alloc_failure::hold(false);
+            once();
+            alloc_failure::hold(true);
+        }
+    }
+    void leave(const char*) override { alloc_failure::hold(false); }
+    void calls_module(bool starts) override { alloc_failure::hold(!starts); }
+};
+
+class HostileCalls : public SessionTest {
+protected:
+    void SetUp() override {
+        host->log.hook = &hook;
+        SessionTest::SetUp();
+    }
+    void TearDown() override {
+        alloc_failure::fail_after(-1);
+        SessionTest::TearDown();
+        host->log.hook = nullptr;
+    }
+    std::string state() { return snapshot(stat, *host); }
+
+    // Every engine entry, to be made from inside a host call of another engine call.
+    struct nested_call {
+        const char* name;
+        std::function<HRESULT()> call;
+    };
+    std::vector<nested_call> nested_calls() {
+        return {
+            {"UpdateTask", [this] { return q->UpdateTask(1, 999999); }},
+            {"UnregisterTask", [this] { return unregister(1, 999999); }},
+            {"RegisterTask", [this] { return register_task(7); }},
+            {"AddOfflineCdnIp", [this] { return q->AddOfflineCdnIp(3, "url", 5); }},
+            {"OnTimer", [this] { return stat->OnTimer(0); }},
+            {"OnMessage 2", [this] { return stat->OnMessage(2, 0, 0); }},
+            {"OnMessageEvent", [this] { return stat->OnMessageEvent(0, 0, 0); }},
+            {"Uninitialize", [this] { return plugin->Uninitialize(); }},
+        };
+    }
+
+    reentering_host hook;
+};
+
+// A list sample asks for pings while its point is being completed; the finish asks the report
+// service last. Whatever comes in from there is refused, and changes nothing.
+TEST_F(HostileCalls, CallsFromInsideHostCallsAreRefusedAndChangeNothing) {
+    struct outer_call {
+        const char* name;
+        const char* at;
+        std::function<HRESULT()> call;
+    };
+    const std::vector<outer_call> outers = {
+        {"UpdateTask", "ping.GetPing", [&] { return q->UpdateTask(1, 1); }},  // a slow sample: the low list takes it
+        {"UnregisterTask", "report.SubmitReport", [&] { return unregister(1, 5000000); }},
+        {"OnTimer", "ping.GetPing", [&] { return stat->OnTimer(0); }},
+    };
+    for (const outer_call& outer : outers) {
+        for (const nested_call& nested : nested_calls()) {
+            SCOPED_TRACE(std::string(outer.name) + " <- " + nested.name);
+            restart();
+            ASSERT_EQ(S_OK, register_task(1));
+            manual_clock::advance(40000);  // long enough to report, and overdue
+            HRESULT nested_result = S_OK;
+            std::string before, after;
+            hook.at = outer.at;
+            hook.action = [&] {
+                before = state();
+                nested_result = nested.call();
+                after = state();
+            };
+            EXPECT_EQ(S_OK, outer.call());
+            EXPECT_EQ(nullptr, hook.action) << "the host call was not made";
+            EXPECT_EQ(RPC_E_CALL_REJECTED, nested_result);
+            EXPECT_EQ(before, after);
+            EXPECT_EQ(std::string(outer.name) == "UpdateTask", record(1) != nullptr);
+        }
+    }
+}
+
+// The finish message is followed only while the UnregisterTask that sent it waits for it.
+TEST_F(HostileCalls, OnlyThePendingFinishMessageIsFollowed) {
+    ASSERT_EQ(S_OK, register_task(1));
+    manual_clock::advance(20000);
+    const std::string before = state();
+    quorrin::finish_message stray;
+    stray.task_id = 1;
+    stray.cid = std::string(20, 'C');
+    EXPECT_EQ(E_FAIL, stat->OnMessage(1, reinterpret_cast<std::uintptr_t>(&stray), 0));
+    EXPECT_EQ(E_FAIL, stat->OnMessage(1, 0, 0));
+
+    // Returned without delivering: nothing finished, and the late delivery is refused.
+    host->events().sending = refhost::asyn_event_service::send_mode::drop;
+    EXPECT_EQ(E_FAIL, unregister(1, 100));
+    EXPECT_EQ(before, state());
+    host->events().sending = refhost::asyn_event_service::send_mode::twice;
+    EXPECT_EQ(S_OK, unregister(1, 100));
+    EXPECT_EQ(E_FAIL, host->events().second_result());
+    EXPECT_EQ(nullptr, record(1));
+    EXPECT_EQ(1u, reports().size());
+}
+
+// Uninitialize inside an engine call is refused; the last Release there shuts the plug-in down
+// as the outermost call leaves, not under it.
+TEST_F(HostileCalls, ShutDownWaitsForTheCallInProgress) {
+    task_spec two_addresses;
+    two_addresses.addresses = {"10.0.0.1", "10.0.0.2"};
+    ASSERT_EQ(S_OK, register_task(1, two_addresses));
+    hook.at = "ping.GetPing";
+    hook.action = [&] {
+        EXPECT_EQ(RPC_E_CALL_REJECTED, plugin->Uninitialize());
+        plugin.reset();  // the host's only reference
+        EXPECT_NE(nullptr, host->services().registered(IID_IQuorrin));
+    };
+    manual_clock::advance(3000);
+    EXPECT_EQ(S_OK, q->UpdateTask(1, 1));
+    EXPECT_EQ(nullptr, host->services().registered(IID_IQuorrin));
+    EXPECT_EQ(0, quorrin::module_lock_count());
+    expect_clean();
+}
+
+// Each allocation of a call fails in turn: the call returns E_OUTOFMEMORY and nothing changed,
+// until the call needs no more and succeeds. A finish whose report cannot be built is the one
+// exception: the task is finished (once) and the report lost.
+TEST_F(HostileCalls, OutOfMemoryAtAnyAllocationChangesNothing) {
+    host->stat_values().set("Quorrin", "low_count", 5);
+    host->stat_values().set("Quorrin", "high_count", 5);
+    restart();
+    task_spec first, second;
+    first.addresses = {"10.0.0.1", "10.0.0.2", "10.0.0.3"};
+    second.click_type = 0;
+    second.addresses = {};
+    second.offline_url = "u";
+    ASSERT_EQ(S_OK, register_task(1, first));
+    ASSERT_EQ(S_OK, register_task(2, second));
+    std::uint64_t bytes = 0;
+    for (int i = 0; i < 8; ++i) {  // fill the lists: later samples evict
+        manual_clock::advance(1000);
+        ASSERT_EQ(S_OK, q->UpdateTask(1, bytes += 1000 * (i % 3 + 1)));
+    }
+    // Everything the calls take from the test is made before the failures are armed.
+    cdn_list third_addresses{"10.0.0.3", "10.0.0.9"};
+    const std::string cid(20, 'C');
+    const auto* cid_bytes = reinterpret_cast<const std::uint8_t*>(cid.data());
+    std::int32_t interval = 0;
+    struct attempt {
+        const char* name;
+        std::function<HRESULT()> call;
+    };
+    const std::vector<attempt> attempts = {
+        {"slowest sample", [&] { return q->UpdateTask(1, bytes); }},
+        {"fastest sample", [&] { return q->UpdateTask(1, bytes + 90000000); }},
+        {"register", [&] {
+             return q->RegisterTask(3, 1, 1, 20, cid_bytes, 0, 20, cid_bytes, 0, 0, third_addresses.get(), &interval,
+                                    nullptr);
+         }},
+        {"offline address", [&] { return q->AddOfflineCdnIp(1, "u", ip("10.0.0.8")); }},
+        {"finish", [&] { return q->UnregisterTask(1, 20, cid_bytes, bytes + 90000000, nullptr, 0); }},
+    };
+    for (const attempt& a : attempts) {
+        manual_clock::advance(20000);
+        for (long n = 0;; ++n) {
+            SCOPED_TRACE(std::string(a.name) + ", allocation " + std::to_string(n));
+            const std::string before = state();
+            alloc_failure::fail_after(n);
+            const HRESULT hr = a.call();
+            alloc_failure::fail_after(-1);
+            if (hr != E_OUTOFMEMORY) {
+                ASSERT_EQ(S_OK, hr);
+                break;
+            }
+            if (std::string(a.name) == "finish" && record(1) == nullptr) break;  // the report was lost
+            ASSERT_EQ(before, state());
+        }
+    }
+    EXPECT_EQ(nullptr, record(1));
+    EXPECT_NE(nullptr, record(3));
+}
+
+}  // namespace
