@@ -65,6 +65,14 @@ void update_list(benchmark::State& state, std::int32_t tasks, bool one_task) {
     counts_pool_allocations(state, before);
 }
 
+// The same sample on the module without the engine guard: the guard's cost is the difference.
+template <class Sample>
+void unguarded(benchmark::State& state, Sample sample, std::int32_t tasks, bool one_task) {
+    set_build(build::unguarded);
+    sample(state, tasks, one_task);
+    set_build(build::shipped);
+}
+
 void floor_no_list(benchmark::State& state, std::int32_t tasks) {
     const floor::services& host = sampling_session(tasks).floor_services();
     for (auto _ : state) floor::global_speeds(host);
@@ -216,6 +224,10 @@ void register_benchmarks() {
         add("floor/UpdateTask/no_list" + n, floor_no_list, tasks);
         add("UpdateTask/list" + n, update_list, tasks, false);
         add("floor/UpdateTask/list" + n, floor_list, tasks);
+        if (tasks == 1) {
+            add("unguarded/UpdateTask/no_list" + n, unguarded<decltype(&update_no_list)>, &update_no_list, tasks, false);
+            add("unguarded/UpdateTask/list" + n, unguarded<decltype(&update_list)>, &update_list, tasks, false);
+        }
         if (tasks < 10000) continue;
         add("UpdateTask/no_list" + n + "/one_task", update_no_list, tasks, true);
         add("floor/UpdateTask/no_list" + n + "/one_task", floor_no_list, tasks);

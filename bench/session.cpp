@@ -12,6 +12,7 @@ const std::string kCid(20, 'C');
 const std::string kGcid(20, 'G');
 
 std::string g_module_path;
+build g_build = build::shipped;
 std::unique_ptr<session> g_shared;
 std::string g_shared_key;
 
@@ -24,16 +25,20 @@ std::string g_shared_key;
 const std::uint32_t kAddresses[3] = {0x0100000Au, 0x0200000Au, 0x0300000Au};
 
 void set_module_path(const std::string& path) { g_module_path = path; }
+void set_build(build b) { g_build = b; }
 
 refhost::plugin_module& module() {
-    static refhost::plugin_module* loaded = [] {
-        const std::string path =
-            g_module_path.empty() ? refhost::plugin_module::directory_of_program() + "/quorrin_bench.so" : g_module_path;
-        auto* m = new refhost::plugin_module(path);  // stays loaded to the end
+    static refhost::plugin_module* loaded[2] = {nullptr, nullptr};
+    refhost::plugin_module*& m = loaded[g_build == build::shipped ? 0 : 1];
+    if (!m) {
+        const std::string dir = refhost::plugin_module::directory_of_program();
+        const std::string path = g_build == build::unguarded ? dir + "/quorrin_bench_unguarded.so"
+                                 : g_module_path.empty()     ? dir + "/quorrin_bench.so"
+                                                             : g_module_path;
+        m = new refhost::plugin_module(path);  // stays loaded to the end
         if (!m->loaded() || !m->error().empty()) fail(m->error());
-        return m;
-    }();
-    return *loaded;
+    }
+    return *m;
 }
 
 advance_fn clock_hook() { return reinterpret_cast<advance_fn>(module().symbol("quorrin_bench_advance_clock")); }
@@ -127,7 +132,8 @@ void session::add_tasks(std::int32_t count) {
     m_tasks += count;
 }
 
-session& shared_session(const std::string& key) {
+session& shared_session(const std::string& plain_key) {
+    const std::string key = (g_build == build::unguarded ? "unguarded:" : "") + plain_key;
     if (!g_shared || g_shared_key != key) {
         g_shared.reset();  // one plug-in at a time
         g_shared = std::make_unique<session>();

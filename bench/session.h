@@ -37,6 +37,10 @@ constexpr std::uint32_t kReportedRunMs = 20'000;
 
 // The module, loaded once by path (set_module_path before the first use).
 void set_module_path(const std::string& path);
+// Which build a new session loads: the module as it ships, or the same without the engine guard
+// (quorrin_bench_unguarded.so beside the program), to show what the guard costs.
+enum class build { shipped, unguarded };
+void set_build(build b);
 refhost::plugin_module& module();
 // Null when the module has no movable clock (the product module).
 using advance_fn = void (*)(std::uint32_t);

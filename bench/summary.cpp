@@ -205,6 +205,14 @@ bool print_summary(const capturing_reporter& results) {
         row(std::string("UpdateTask/no_list/tasks:") + tasks, 1.25);
         row(std::string("UpdateTask/list/tasks:") + tasks, 1.5);
     }
+    for (const char* kind : {"no_list", "list"}) {
+        const std::string name = std::string("UpdateTask/") + kind + "/tasks:1";
+        const double guarded = ns(name), bare = ns("unguarded/" + name);
+        if (guarded > 0 && bare > 0) {
+            std::printf("%-44s %9.1f ns %9.1f ns %+8.1f ns  (engine guard: with, without, cost)\n", name.c_str(),
+                        guarded, bare, guarded - bare);
+        }
+    }
     for (const char* r : {"report", "no_report"}) {
         row(std::string("Register+Unregister/") + r, 0);
         row(std::string("Unregister/") + r, 0);
