@@ -13,6 +13,8 @@ public:
     // Off for benchmarks: add() then costs a branch.
     bool enabled = true;
     std::function<void(const std::string&)> on_violation;
+    // For tests that look at the host's state at one call: sees each entry as the call is made.
+    std::function<void(const std::string&)> on_add;
 
     // Whether add() would keep or check an entry; services build their entry text only then.
     bool active() const { return enabled || !m_forbidden.empty(); }
