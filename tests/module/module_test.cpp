@@ -89,6 +89,34 @@ TEST_F(ModuleTest, MsizeIsAnAssertionDeathTest) {
     EXPECT_EQ(0, pool().size_queries);
 }
 
+TEST_F(ModuleTest, AssertionReportsNeedNoMemory) {
+    EXPECT_ASSERTION_REPORT(
+        {
+            zq_fail(0, -1);
+            module->msize(nullptr);
+        },
+        "_msize calls must debug not ture, file: .\\vqnew.cpp, line: 76");
+
+#ifdef _WIN32
+    const std::string title = "quorrin.dll";
+#else
+    const std::string title = "quorrin.so";
+#endif
+    com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    host->events().deliver_posted();
+    EXPECT_ASSERTION_REPORT(
+        {
+            host->services().keeps_unregistered = true;  // the host still holds the statistics object
+            zq_fail(0, -1);
+            plugin->Uninitialize();
+        },
+        "(\"\xC4\xB3 CUnknownSingleThread \xC5\xC9\xC9\xFA\xC0\xE0\xCE\xF6\xB9\xB9\xCA\xB1\xD2\xFD\xD3\xC3\xBC\xC6\xCA"
+        "\xFD\xB2\xBB\xD5\xFD\xC8\xB7\",m_dwRef == 1) not true, detail: CQuorrin@" +
+            title + " file: .\\UnknownBase.cpp line: 27");
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
 TEST_F(ModuleTest, FailingPoolGivesOutOfMemory) {
     com_ptr<IClassFactory> f = factory();
     zq_fail(0, -1);
