@@ -76,6 +76,24 @@ TEST_F(ModuleTest, EveryHoldKeepsTheModuleLoaded) {
     EXPECT_EQ(S_OK, module->DllCanUnloadNow());
 }
 
+TEST_F(ModuleTest, QueryInterfaceWithoutAnOutPointerIsRefusedEverywhere) {
+    com_ptr<IClassFactory> f = factory();
+    com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    auto* q = static_cast<IQuorrin*>(host->services().registered(IID_IQuorrin));
+    ASSERT_NE(nullptr, q);
+    {
+        com_ptr<IUnknown> timer_sink, message_sink;
+        ASSERT_EQ(S_OK, q->QueryInterface(IID_IAsynTimerEvents, timer_sink.put_void()));
+        ASSERT_EQ(S_OK, q->QueryInterface(IID_IAsynMessageEvents, message_sink.put_void()));
+        for (IUnknown* object : {static_cast<IUnknown*>(f.get()), static_cast<IUnknown*>(plugin.get()),
+                                 static_cast<IUnknown*>(q), timer_sink.get(), message_sink.get()}) {
+            EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IUnknown, nullptr));
+        }
+    }
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
 TEST_F(ModuleTest, RegistrationWritesNothingAndSaysSo) {
     // There is no registry script in the module: the registrar has nothing to run.
     EXPECT_EQ(static_cast<HRESULT>(0x80070715u), module->DllRegisterServer());
