@@ -7,6 +7,7 @@ bool starts_with(const std::string& text, const std::string& prefix) { return te
 }  // namespace
 
 void call_log::add(std::string entry) {
+    if (on_add) on_add(entry);
     if (!m_forbidden.empty()) {
         for (const std::string& prefix : m_forbidden) {
             if (starts_with(entry, prefix)) {

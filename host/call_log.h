@@ -17,6 +17,8 @@ public:
     std::function<void(const std::string&)> on_violation;
     // Runs around every host method that logs here (see call_hook.h); null by default.
     call_hook* hook = nullptr;
+    // For tests that look at the host's state at one call: sees each entry as the call is made.
+    std::function<void(const std::string&)> on_add;
 
     // Whether add() would keep or check an entry; services build their entry text only then.
     bool active() const { return enabled || !m_forbidden.empty(); }

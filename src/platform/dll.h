@@ -3,7 +3,8 @@
 
 namespace quorrin::platform {
 
-// Win32: DisableThreadLibraryCalls. Elsewhere nothing: there are no thread notifications.
+// Win32: DisableThreadLibraryCalls, which Windows refuses for this DLL (it has static TLS), so
+// the request is only a request. Elsewhere nothing: there are no thread notifications.
 void disable_thread_notifications(void* module_handle);
 
 }  // namespace quorrin::platform

@@ -1,6 +1,7 @@
 // Which module a code address belongs to, and whether a pointer may be read at all.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quorrin::platform {
@@ -20,5 +21,10 @@ bool is_readable_code(const void* p);
 // Full path of the module whose image holds the code address, or "" when it has none
 // (VirtualQuery allocation base + GetModuleFileNameA with 260 characters on Win32; dladdr on POSIX).
 std::string module_path_of(const void* code);
+
+// The same path written into path (NUL-terminated), for callers that must not allocate; returns
+// its length, or 0 when there is none or it needs more than size characters with the NUL.
+constexpr std::size_t kModulePathCapacity = 1024;
+std::size_t module_path_into(const void* code, char* path, std::size_t size);
 
 }  // namespace quorrin::platform

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace quorrin::platform {
 
@@ -43,6 +44,17 @@ std::string module_path_of(const void* code) {
     Dl_info info{};
     if (::dladdr(code, &info) == 0 || info.dli_fname == nullptr) return {};
     return info.dli_fname;
+}
+
+std::size_t module_path_into(const void* code, char* path, std::size_t size) {
+    if (size == 0) return 0;
+    path[0] = '\0';
+    Dl_info info{};
+    if (::dladdr(code, &info) == 0 || info.dli_fname == nullptr) return 0;
+    const std::size_t length = std::strlen(info.dli_fname);
+    if (length >= size) return 0;
+    std::memcpy(path, info.dli_fname, length + 1);
+    return length;
 }
 
 }  // namespace quorrin::platform

@@ -95,11 +95,13 @@ HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
 HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
     keep_service_provider(provider);
 
+    // Declared in this order so that leaving, on any path, releases the statistics data service
+    // before the settings service.
+    com_ptr<ISettingsService> settings_service;
     com_ptr<IStatDataService> stat_data_service;
     provider->GetService(&SID_StatDataService, stat_data_service.put_void());
     stat_data::create(stat_data_service.get());
 
-    com_ptr<ISettingsService> settings_service;
     provider->GetService(&SID_SettingsService, settings_service.put_void());
     setting::create(settings_service.get());
 

@@ -30,7 +30,13 @@ void query_service_into(IHostServiceProvider* provider, const GUID& service_id, 
     provider->GetService(&service_id, service.put_void());
     if (!service) return;
     void* out = nullptr;
-    if (SUCCEEDED(service->QueryInterface(iid_of<T>::value(), &out))) slot = static_cast<T*>(out);
+    if (SUCCEEDED(service->QueryInterface(iid_of<T>::value(), &out))) {
+        slot = static_cast<T*>(out);
+    } else if (out != nullptr) {
+        // A refusal that still hands out a reference: the interface is not used, the reference
+        // is released at once.
+        static_cast<IUnknown*>(out)->Release();
+    }
 }
 
 }  // namespace

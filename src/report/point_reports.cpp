@@ -35,9 +35,8 @@ void write_speed_point(const speed_point& point, vq_data& target) {
 
 namespace {
 
-// Reads the list from its top down, emptying it.
-void write_point_list(speed_point_heap& list, std::string_view list_name, std::string_view point_name, vq_data& report) {
-    vq_data out;
+// Reads the list from its top down into its list object, emptying it.
+void write_point_list(speed_point_heap& list, std::string_view list_name, std::string_view point_name, vq_data& out) {
     out.set_name(list_name);
     out.set_int64("count", static_cast<std::uint32_t>(list.size()));
     for (std::int32_t index = 0; !list.empty(); ++index) {
@@ -47,14 +46,18 @@ void write_point_list(speed_point_heap& list, std::string_view list_name, std::s
         out.set_data(decimal_text(index), point);
         list.pop();
     }
-    report.set_data(list_name, out);
 }
 
 }  // namespace
 
 void task_record::write_point_lists(vq_data& report) {
-    write_point_list(low_speed_point_list, "low_speed_point_list", "LSP", report);
-    write_point_list(high_speed_point_list, "high_speed_point_list", "HSP", report);
+    // Both list objects are held until both lists are written, and released together.
+    vq_data low;
+    write_point_list(low_speed_point_list, "low_speed_point_list", "LSP", low);
+    report.set_data("low_speed_point_list", low);
+    vq_data high;
+    write_point_list(high_speed_point_list, "high_speed_point_list", "HSP", high);
+    report.set_data("high_speed_point_list", high);
 }
 
 }  // namespace quorrin

@@ -3,12 +3,14 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace quorrin {
 
-// Both build the report text and raise it (platform::raise_assertion); neither returns.
+// Both build the report text, without allocating, and raise it (platform::raise_assertion);
+// neither returns.
 // Text: expression " not true, detail: " detail " file: " file " line: " line.
-[[noreturn]] void ReportAssertion(const char* expression, const std::string& detail, const char* file, int line);
+[[noreturn]] void ReportAssertion(const char* expression, std::string_view detail, const char* file, int line);
 // Text: expression " not ture, file: " file ", line: " line (the wording is what hosts match on).
 [[noreturn]] void ReportAssertionBrief(const char* expression, const char* file, int line);
 

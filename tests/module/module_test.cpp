@@ -76,6 +76,24 @@ TEST_F(ModuleTest, EveryHoldKeepsTheModuleLoaded) {
     EXPECT_EQ(S_OK, module->DllCanUnloadNow());
 }
 
+TEST_F(ModuleTest, QueryInterfaceWithoutAnOutPointerIsRefusedEverywhere) {
+    com_ptr<IClassFactory> f = factory();
+    com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    auto* q = static_cast<IQuorrin*>(host->services().registered(IID_IQuorrin));
+    ASSERT_NE(nullptr, q);
+    {
+        com_ptr<IUnknown> timer_sink, message_sink;
+        ASSERT_EQ(S_OK, q->QueryInterface(IID_IAsynTimerEvents, timer_sink.put_void()));
+        ASSERT_EQ(S_OK, q->QueryInterface(IID_IAsynMessageEvents, message_sink.put_void()));
+        for (IUnknown* object : {static_cast<IUnknown*>(f.get()), static_cast<IUnknown*>(plugin.get()),
+                                 static_cast<IUnknown*>(q), timer_sink.get(), message_sink.get()}) {
+            EXPECT_EQ(E_POINTER, object->QueryInterface(IID_IUnknown, nullptr));
+        }
+    }
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
 TEST_F(ModuleTest, RegistrationWritesNothingAndSaysSo) {
     // There is no registry script in the module: the registrar has nothing to run.
     EXPECT_EQ(static_cast<HRESULT>(0x80070715u), module->DllRegisterServer());
@@ -87,6 +105,34 @@ TEST_F(ModuleTest, MsizeIsAnAssertionDeathTest) {
     int block = 0;
     EXPECT_ASSERTION_REPORT(module->msize(&block), "_msize calls must debug not ture, file: .\\vqnew.cpp, line: 76");
     EXPECT_EQ(0, pool().size_queries);
+}
+
+TEST_F(ModuleTest, AssertionReportsNeedNoMemory) {
+    EXPECT_ASSERTION_REPORT(
+        {
+            zq_fail(0, -1);
+            module->msize(nullptr);
+        },
+        "_msize calls must debug not ture, file: .\\vqnew.cpp, line: 76");
+
+#ifdef _WIN32
+    const std::string title = "quorrin.dll";
+#else
+    const std::string title = "quorrin.so";
+#endif
+    com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    host->events().deliver_posted();
+    EXPECT_ASSERTION_REPORT(
+        {
+            host->services().keeps_unregistered = true;  // the host still holds the statistics object
+            zq_fail(0, -1);
+            plugin->Uninitialize();
+        },
+        "(\"\xC4\xB3 CUnknownSingleThread \xC5\xC9\xC9\xFA\xC0\xE0\xCE\xF6\xB9\xB9\xCA\xB1\xD2\xFD\xD3\xC3\xBC\xC6\xCA"
+        "\xFD\xB2\xBB\xD5\xFD\xC8\xB7\",m_dwRef == 1) not true, detail: CQuorrin@" +
+            title + " file: .\\UnknownBase.cpp line: 27");
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
 }
 
 TEST_F(ModuleTest, FailingPoolGivesOutOfMemory) {

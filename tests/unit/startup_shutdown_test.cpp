@@ -16,6 +16,39 @@ using strings = std::vector<std::string>;
 
 class StartUp : public SessionTest {};
 
+// Configuration services that answer nothing and note each release of them.
+template <class I>
+class release_noting final : public refhost::com_object<I> {
+public:
+    release_noting(const char* label, strings* releases) : refhost::com_object<I>(label), m_releases(releases) {}
+    ULONG STDMETHODCALLTYPE Release() override {
+        m_releases->push_back(this->label());
+        return refhost::com_object<I>::Release();
+    }
+    HRESULT STDMETHODCALLTYPE GetInt(std::uint32_t, const char*, std::uint32_t, const char*, std::int32_t*) override {
+        return E_FAIL;
+    }
+    HRESULT STDMETHODCALLTYPE GetBool(std::uint32_t, const char*, std::uint32_t, const char*, std::int32_t*) {
+        return E_FAIL;
+    }
+
+private:
+    strings* m_releases;
+};
+
+// A service whose second QueryInterface fails but still hands out a reference.
+class refusing_yet_handing_out final : public IUnknown, public refhost::tracked {
+public:
+    using tracked::tracked;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = static_cast<IUnknown*>(this);
+        add_ref();
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return add_ref(); }
+    ULONG STDMETHODCALLTYPE Release() override { return release(); }
+};
+
 TEST_F(StartUp, SequenceInOrder) {
     EXPECT_EQ((strings{"provider.GetService stat_data", "provider.GetService settings",
                        "settings.GetBool debug/show_peer_id", "settings.GetBool debug/ignore_user_set_speed",
@@ -41,6 +74,36 @@ TEST_F(StartUp, ShutDownSequenceInOrderAndEverythingReleased) {
     EXPECT_EQ(nullptr, quorrin::setting::instance());
     EXPECT_EQ(0, quorrin::module_lock_count());
     expect_clean();
+}
+
+TEST_F(StartUp, LocalConfigurationServicesReleasedStatisticsDataFirst) {
+    stop();
+    strings releases;
+    auto stat_data_service = refhost::make_host<release_noting<IStatDataService>>("stat_data", &releases);
+    auto settings_service = refhost::make_host<release_noting<ISettingsService>>("settings", &releases);
+    host->services().add_service(SID_StatDataService, stat_data_service.get(), "stat_data");
+    host->services().add_service(SID_SettingsService, settings_service.get(), "settings");
+    start();
+    EXPECT_EQ((strings{"stat_data", "settings"}), releases);
+    stop();
+    host->services().remove_service(SID_StatDataService);
+    host->services().remove_service(SID_SettingsService);
+}
+
+TEST_F(StartUp, RefusedInterfaceHandedOutAnywayIsReleasedAtOnce) {
+    stop();
+    auto peer = refhost::make_host<refusing_yet_handing_out>("refusing peer network service");
+    auto ping = refhost::make_host<refusing_yet_handing_out>("refusing ping service");
+    host->services().add_service(SID_PeerNetworkService, peer.get(), "peer");
+    host->services().add_service(SID_PingService, ping.get(), "ping");
+    start();
+    EXPECT_EQ(nullptr, quorrin::GetPeerNetworkService());
+    EXPECT_EQ(nullptr, quorrin::GetPingService());
+    EXPECT_EQ(0, peer->foreign_refs());
+    EXPECT_EQ(0, ping->foreign_refs());
+    stop();
+    host->services().remove_service(SID_PeerNetworkService);
+    host->services().remove_service(SID_PingService);
 }
 
 TEST_F(StartUp, SecondSessionStartsFromTheSameState) {

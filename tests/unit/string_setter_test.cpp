@@ -44,6 +44,7 @@ TEST(StringSetter, QueryInterface) {
     void* other = &destination;
     EXPECT_EQ(E_NOINTERFACE, setter.QueryInterface(IID_IHostData, &other));
     EXPECT_EQ(nullptr, other);
+    EXPECT_EQ(E_POINTER, setter.QueryInterface(IID_IUnknown, nullptr));
     EXPECT_EQ(3u, setter.ref_count());
     setter.Release();
     setter.Release();

@@ -159,6 +159,25 @@ TEST_F(TaskReport, PointListsEmptiedAndWrittenInHeapOrder) {
               refhost::snapshot_of(again.get()));
 }
 
+TEST_F(TaskReport, BothListObjectsAreHeldUntilBothListsAreWritten) {
+    ASSERT_EQ(S_OK, register_task(1));
+    std::string low_list;  // the label of the low list's data object
+    std::vector<std::string> held_when_high_named;
+    host->log.on_add = [&](const std::string& entry) {
+        const std::size_t dot = entry.find('.');
+        const std::string call = entry.substr(dot + 1);
+        if (call == "PutName low_speed_point_list") low_list = entry.substr(0, dot);
+        if (call == "PutName high_speed_point_list") held_when_high_named = refhost::ledger::instance().unreleased();
+    };
+    quorrin::vq_data report;
+    stat->tasks().at(1)->write_point_lists(report);
+    host->log.on_add = nullptr;
+    ASSERT_FALSE(low_list.empty());
+    EXPECT_EQ(1, std::count_if(held_when_high_named.begin(), held_when_high_named.end(),
+                               [&](const std::string& line) { return line.rfind(low_list + ":", 0) == 0; }))
+        << ::testing::PrintToString(held_when_high_named);
+}
+
 TEST_F(TaskReport, SpeedPointWidensEverythingWithoutSign) {
     quorrin::speed_point p;
     p.time = 0x80000000u;
