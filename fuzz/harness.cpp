@@ -445,7 +445,7 @@ private:
         task.last_bytes = bytes_before;
         for (const cdn_ip_entry& e : entries) {
             const std::uint32_t used = e.length < sizeof e.chars ? e.length : sizeof e.chars;
-            task.addresses.insert(quorrin::parse_ipv4(std::string(e.chars, used)));
+            task.addresses.insert(quorrin::parse_ipv4_chars(e.chars, used));
         }
         m_tasks[id] = task;
     }

@@ -13,6 +13,7 @@ std::atomic<std::int64_t> g_blocks{0};
 std::atomic<std::int64_t> g_bytes{0};
 std::atomic<std::int64_t> g_allocations{0};
 std::atomic<std::int64_t> g_size_queries{0};
+std::atomic<std::size_t> g_largest{0};
 std::atomic<std::int64_t> g_fail_after{-1};  // -1: never
 std::atomic<std::int64_t> g_fail_count{0};
 
@@ -36,6 +37,9 @@ bool should_fail() {
 }  // namespace
 
 void* zq_gt(std::size_t size) {
+    for (std::size_t seen = g_largest.load(std::memory_order_relaxed);
+         size > seen && !g_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed);) {
+    }
     if (should_fail()) return nullptr;
     if (size > static_cast<std::size_t>(-1) - kHeader) return nullptr;
     auto* raw = static_cast<unsigned char*>(std::malloc(size + kHeader));
@@ -70,6 +74,8 @@ void zq_usage_of(zq_usage* usage) {
     usage->allocations = g_allocations.load();
     usage->size_queries = g_size_queries.load();
 }
+
+std::size_t zq_take_largest() { return g_largest.exchange(0); }
 
 void zq_fail(std::int64_t after, std::int64_t count) {
     g_fail_count.store(count);

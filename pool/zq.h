@@ -29,6 +29,8 @@ struct zq_usage {
 
 // For tests and benchmarks: what is in use now.
 ZQ_API void zq_usage_of(zq_usage* usage);
+// For tests: the largest size that zq_gt was asked for since the previous call (0 at first).
+ZQ_API std::size_t zq_take_largest();
 // For tests: after `after` more blocks have been given, the next `count` requests get null
 // (count -1: all of them). zq_fail(-1, 0) turns failures off.
 ZQ_API void zq_fail(std::int64_t after, std::int64_t count);

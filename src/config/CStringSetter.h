@@ -2,9 +2,8 @@
 // caller's stack for exactly one host call; the host keeps no reference to the setter.
 #pragma once
 
-#include <string>
-
 #include "quorrin/plugin_interfaces.h"
+#include "support/byte_string.h"
 #include "support/UnknownBase.h"
 
 namespace quorrin {
@@ -12,7 +11,7 @@ namespace quorrin {
 class CStringSetter : public IStringSetter, public CUnknownSingleThread {
 public:
     // destination must outlive the setter; nothing is written into it here.
-    explicit CStringSetter(std::string* destination) : CUnknownSingleThread("CStringSetter"), m_pString(destination) {}
+    explicit CStringSetter(byte_string* destination) : CUnknownSingleThread("CStringSetter"), m_pString(destination) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
@@ -21,7 +20,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetString(std::uint32_t length, const char* chars) override;
 
 private:
-    std::string* m_pString;
+    byte_string* m_pString;
 };
 
 }  // namespace quorrin

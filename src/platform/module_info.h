@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 
 namespace quorrin::platform {
 
@@ -18,12 +17,9 @@ extern const char kPathSeparator;
 // may then read one pointer at p.
 bool is_readable_code(const void* p);
 
-// Full path of the module whose image holds the code address, or "" when it has none
+// Full path of the module whose image holds the code address, written into path (NUL-terminated):
+// its length, or 0 when it has none or it needs more than size characters with the NUL
 // (VirtualQuery allocation base + GetModuleFileNameA with 260 characters on Win32; dladdr on POSIX).
-std::string module_path_of(const void* code);
-
-// The same path written into path (NUL-terminated), for callers that must not allocate; returns
-// its length, or 0 when there is none or it needs more than size characters with the NUL.
 constexpr std::size_t kModulePathCapacity = 1024;
 std::size_t module_path_into(const void* code, char* path, std::size_t size);
 

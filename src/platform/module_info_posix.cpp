@@ -40,12 +40,6 @@ bool is_readable_code(const void* p) {
     return readable_through_pipe(p);
 }
 
-std::string module_path_of(const void* code) {
-    Dl_info info{};
-    if (::dladdr(code, &info) == 0 || info.dli_fname == nullptr) return {};
-    return info.dli_fname;
-}
-
 std::size_t module_path_into(const void* code, char* path, std::size_t size) {
     if (size == 0) return 0;
     path[0] = '\0';

@@ -24,10 +24,4 @@ std::size_t module_path_into(const void* code, char* path, std::size_t size) {
     return length;
 }
 
-std::string module_path_of(const void* code) {
-    char path[MAX_PATH];
-    const std::size_t length = module_path_into(code, path, sizeof path);
-    return std::string(path, length);
-}
-
 }  // namespace quorrin::platform

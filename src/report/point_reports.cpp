@@ -23,7 +23,7 @@ void write_speed_point(const speed_point& point, vq_data& target) {
     pings.set_int64("count", static_cast<std::uint32_t>(point.ping_cdn_list.size()));
     std::int32_t index = 0;
     for (const auto& [address, ping] : point.ping_cdn_list) {
-        const std::string key = decimal_text(index++);
+        const byte_string key = decimal_text(index++);
         vq_data entry;
         entry.set_name(key);
         entry.set_int64("ip", address);

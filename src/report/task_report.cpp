@@ -31,7 +31,7 @@ void report_task(task_record& record, IHostData* report_data) {
     report.set_data("cdn_down_bytes_stat", cdn_figures);
 
     if (IPeerNetworkService* peer = GetPeerNetworkService()) {
-        std::string peer_id;
+        byte_string peer_id;
         {
             CStringSetter setter(&peer_id);
             peer->GetPeerId(&setter);

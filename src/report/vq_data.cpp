@@ -24,16 +24,17 @@ const void* first_method_of(const void* obj) {
     return platform::is_readable_code(first_method) ? first_method : nullptr;
 }
 
-std::string module_file_of(const void* code) {
+byte_string module_file_of(const void* code) {
     if (!code) return {};
-    const std::string path = platform::module_path_of(code);
+    char buffer[platform::kModulePathCapacity];
+    const std::string_view path(buffer, platform::module_path_into(code, buffer, sizeof buffer));
     const std::size_t separator = path.rfind(platform::kPathSeparator);
-    return separator == std::string::npos ? std::string() : path.substr(separator + 1);
+    return separator == std::string_view::npos ? byte_string() : byte_string(path.substr(separator + 1));
 }
 
 }  // namespace
 
-std::string implementing_module_file(const void* obj) { return module_file_of(first_method_of(obj)); }
+byte_string implementing_module_file(const void* obj) { return module_file_of(first_method_of(obj)); }
 
 vq_data::vq_data() { create_empty(); }
 
@@ -78,12 +79,12 @@ void vq_data::set_string(std::string_view key, std::string_view value) {
     if (data) data->PutString(host_length(key), host_chars(key), host_length(value), host_chars(value));
 }
 
-std::string vq_data::get_string(std::string_view key, const std::string& fallback) const {
-    if (!data) return fallback;
-    std::string value = fallback;
+byte_string vq_data::get_string(std::string_view key, std::string_view fallback) const {
+    if (!data) return byte_string(fallback);
+    byte_string value(fallback);
     CStringSetter setter(&value);
     const HRESULT hr = data->GetString(host_length(key), host_chars(key), &setter);
-    return SUCCEEDED(hr) ? value : fallback;
+    return SUCCEEDED(hr) ? value : byte_string(fallback);
 }
 
 void vq_data::set_data(std::string_view key, const vq_data& child) {

@@ -4,10 +4,10 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 
 #include "quorrin/host_data.h"
+#include "support/byte_string.h"
 
 namespace quorrin {
 
@@ -27,7 +27,7 @@ public:
     void set_int64(std::string_view key, std::int64_t value);
     std::int64_t get_int64(std::string_view key, std::int64_t fallback) const;
     void set_string(std::string_view key, std::string_view value);
-    std::string get_string(std::string_view key, const std::string& fallback) const;
+    byte_string get_string(std::string_view key, std::string_view fallback) const;
     // Nests child's object (null included) without adding a reference for the call.
     void set_data(std::string_view key, const vq_data& child);
 
@@ -44,6 +44,6 @@ private:
 
 // File name of the module that implements obj's first method ("" when any pointer on the way is
 // unreadable or the module has no file).
-std::string implementing_module_file(const void* obj);
+byte_string implementing_module_file(const void* obj);
 
 }  // namespace quorrin

@@ -16,8 +16,8 @@ namespace quorrin {
 
 namespace {
 
-std::string bytes_of(const std::uint8_t* p, std::uint32_t length) {
-    return length ? std::string(reinterpret_cast<const char*>(p), length) : std::string();
+byte_string bytes_of(const std::uint8_t* p, std::uint32_t length) {
+    return length ? byte_string(reinterpret_cast<const char*>(p), length) : byte_string();
 }
 
 }  // namespace
@@ -30,7 +30,7 @@ void parse_cdn_ips(const cdn_ip_array& array, cdn_ip_set& out) {
         std::memcpy(&length, entry + offsetof(cdn_ip_entry, length), sizeof length);
         // A count above the entry's 20 characters reads only those 20.
         if (length > sizeof(cdn_ip_entry::chars)) length = sizeof(cdn_ip_entry::chars);
-        out.insert(parse_ipv4(std::string(reinterpret_cast<const char*>(entry), length)));
+        out.insert(parse_ipv4_chars(reinterpret_cast<const char*>(entry), length));
     }
 }
 
@@ -114,7 +114,7 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
     try {
         if (click_type == 0) {
             vq_data task(task_data);
-            record.offline_url = task.get_string("offline_url", std::string());
+            record.offline_url = task.get_string("offline_url", std::string_view());
         }
         record.begin(bytes_before, time_before_ms, static_cast<std::uint32_t>(m_mapTasks.size()), m_scratch);
     } catch (...) {
@@ -138,7 +138,7 @@ HRESULT CQuorrin::UpdateTask(std::int32_t task_id, std::uint64_t downloaded) {
 HRESULT CQuorrin::AddOfflineCdnIp(std::uint32_t url_length, const char* url, std::uint32_t address) {
     return guarded_call([&] {
         RETURN_HR_IF(E_POINTER, url == nullptr && url_length != 0);
-        const std::string wanted = url_length ? std::string(url, url_length) : std::string();
+        const std::string_view wanted = url_length ? std::string_view(url, url_length) : std::string_view();
         for (auto& [id, record] : m_mapTasks) {
             if (record->click_type != 0 || !record->cdn_ip_list.empty() || record->offline_url != wanted) continue;
             record->cdn_ip_list.insert(address);

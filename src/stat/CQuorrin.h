@@ -25,7 +25,7 @@ struct finish_message {
     }
 
     std::int32_t task_id = 0;
-    std::string cid;
+    byte_string cid;
     std::uint64_t downloaded = 0;
     IHostData* report_data = nullptr;  // one counted reference, or null
     std::int32_t reason = 0;

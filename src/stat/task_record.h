@@ -4,9 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-
 #include "stat/speed_point.h"
+#include "support/byte_string.h"
 
 namespace quorrin {
 
@@ -62,10 +61,10 @@ public:
 
     std::int32_t task_type = 0;
     std::int32_t click_type = 0;  // 0: has an offline URL; 1: comes with CDN addresses
-    std::string cid;
-    std::string gcid;
+    byte_string cid;
+    byte_string gcid;
     std::uint64_t filesize = 0;
-    std::string offline_url;
+    byte_string offline_url;
     std::uint32_t timeb_click = 0;  // s
     std::uint64_t bytesb_click = 0;
     std::uint32_t avgb_click = 0;  // bytes/s

@@ -90,15 +90,16 @@ void ReportAssertionBrief(const char* expression, const char* file, int line) {
     raise_report(text);
 }
 
-std::string GetModulePath() {
+byte_string GetModulePath() {
     const void* own_code = reinterpret_cast<const void*>(&GetModulePath);
     if (!platform::is_readable_code(own_code)) return {};
-    return platform::module_path_of(own_code);
+    char path[platform::kModulePathCapacity];
+    return byte_string(path, platform::module_path_into(own_code, path, sizeof path));
 }
 
-std::string GetModuleFileTitle() {
+byte_string GetModuleFileTitle() {
     char path[platform::kModulePathCapacity];
-    return std::string(module_file_title(path));
+    return byte_string(module_file_title(path));
 }
 
 CUnknownSingleThread::CUnknownSingleThread(const char* name) : m_strName(name) { module_lock(); }

@@ -2,8 +2,9 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
+
+#include "support/byte_string.h"
 
 namespace quorrin {
 
@@ -15,9 +16,9 @@ namespace quorrin {
 [[noreturn]] void ReportAssertionBrief(const char* expression, const char* file, int line);
 
 // Full path of the file that holds the module's code; "" when it cannot be had.
-std::string GetModulePath();
+byte_string GetModulePath();
 // The part of GetModulePath() after its last separator; "" without one.
-std::string GetModuleFileTitle();
+byte_string GetModuleFileTitle();
 
 // Holds the module loaded while it lives. The count is plain: one thread at a time.
 // A derived class lists its main interface first, then this base, then its further interfaces,
@@ -35,10 +36,10 @@ public:
     std::uint32_t ReleaseImpl();
 
     std::uint32_t ref_count() const { return m_dwRef; }
-    const std::string& name() const { return m_strName; }
+    const byte_string& name() const { return m_strName; }
 
 private:
-    std::string m_strName;
+    byte_string m_strName;
     std::uint32_t m_dwRef = 1;
 };
 

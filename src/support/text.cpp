@@ -1,10 +1,12 @@
 #include "support/text.h"
 
+#include <cstring>
+
 #include "platform/inet.h"
 
 namespace quorrin {
 
-std::string decimal_text(std::int32_t value) {
+byte_string decimal_text(std::int32_t value) {
     char buffer[12];
     char* end = buffer + sizeof buffer;
     char* p = end;
@@ -17,13 +19,13 @@ std::string decimal_text(std::int32_t value) {
         v /= 10;
     } while (v != 0);
     if (negative) *--p = '-';
-    return std::string(p, end);
+    return byte_string(p, end);
 }
 
-std::string hex_id_text(std::string_view id) {
+byte_string hex_id_text(std::string_view id) {
     if (id.size() != 20) return {};
     static const char digits[] = "0123456789ABCDEF";
-    std::string text(40, '\0');
+    byte_string text(40, '\0');
     for (std::size_t i = 0; i < 20; ++i) {
         const auto byte = static_cast<unsigned char>(id[i]);
         text[2 * i] = digits[byte >> 4];
@@ -32,6 +34,12 @@ std::string hex_id_text(std::string_view id) {
     return text;
 }
 
-std::uint32_t parse_ipv4(const std::string& text) { return platform::inet_addr_of(text.c_str()); }
+std::uint32_t parse_ipv4(const byte_string& text) { return platform::inet_addr_of(text.c_str()); }
+
+std::uint32_t parse_ipv4_chars(const char* chars, std::size_t length) {
+    char text[21] = {};
+    std::memcpy(text, chars, length < 20 ? length : 20);
+    return platform::inet_addr_of(text);
+}
 
 }  // namespace quorrin

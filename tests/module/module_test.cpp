@@ -209,6 +209,27 @@ TEST_F(ModuleTest, EveryAllocationMayFailAndNothingLeaks) {
     }
 }
 
+// Strings live in the runtime's heap: a 4,000-byte cid, gcid or offline URL, kept and compared,
+// asks the pool for no block of that size.
+TEST_F(ModuleTest, StringsStayOutOfThePool) {
+    com_ptr<IDownloadLibPlugin> plugin = create_plugin();
+    ASSERT_EQ(S_OK, plugin->Initialize(host->provider()));
+    auto* q = static_cast<IQuorrin*>(host->services().registered(IID_IQuorrin));
+    ASSERT_NE(nullptr, q);
+    const std::string cid(4000, 'C');
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(cid.data());
+    refhost::host_ref<refhost::data_object> task = host->make_data("task");
+    task->put_string("offline_url", std::string(4000, 'u'));
+    std::int32_t interval = 0;
+    zq_take_largest();
+    ASSERT_EQ(S_OK, q->RegisterTask(1, 1, 0, 4000, bytes, 0, 4000, bytes, 0, 0, nullptr, &interval, task.get()));
+    ASSERT_EQ(S_OK, q->AddOfflineCdnIp(4000, std::string(4000, 'u').c_str(), 0x0100000A));
+    ASSERT_EQ(S_OK, q->UpdateTask(1, 100));
+    ASSERT_EQ(S_OK, q->UnregisterTask(1, 4000, bytes, 200, nullptr, 0));
+    EXPECT_LT(zq_take_largest(), 4000u);
+    EXPECT_EQ(S_OK, plugin->Uninitialize());
+}
+
 TEST_F(ModuleTest, WholeSessionThroughTheExports) {
     host->stat_values().set("Quorrin", "dt_duration", 0);
     host->stat_values().set("Quorrin", "overdue", 10000);

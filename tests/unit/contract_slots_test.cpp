@@ -130,7 +130,7 @@ TEST_F(HostSlots, DataObject) {
     call_slot<HRESULT, std::uint32_t, const char*, std::int64_t*>(data, 6, 1u, "i", &i);
     EXPECT_EQ(-7, i);
     call_slot<HRESULT, std::uint32_t, const char*, std::uint32_t, const char*>(data, 7, 1u, "s", 3u, "abc");
-    std::string got;
+    quorrin::byte_string got;
     quorrin::CStringSetter setter(&got);
     call_slot<HRESULT, std::uint32_t, const char*, IStringSetter*>(data, 8, 1u, "s", static_cast<IStringSetter*>(&setter));
     EXPECT_EQ("abc", got);
@@ -141,7 +141,7 @@ TEST_F(HostSlots, DataObject) {
 }
 
 TEST(ModuleSlots, StringSetter) {
-    std::string destination = "old";
+    quorrin::byte_string destination = "old";
     quorrin::CStringSetter setter(&destination);
     IStringSetter* raw = &setter;
     EXPECT_EQ(S_OK, (call_slot<HRESULT, std::uint32_t, const char*>(raw, 3, 3u, "new")));

@@ -154,7 +154,7 @@ TEST_F(StartUp, FailedAllocationRegistersNothingAndKeepsNothing) {
 TEST_F(StartUp, StatisticsObjectHeldAtShutDownIsAnAssertionDeathTest) {
     const std::string expected =
         std::string("(\"\xC4\xB3 CUnknownSingleThread \xC5\xC9\xC9\xFA\xC0\xE0\xCE\xF6\xB9\xB9\xCA\xB1\xD2\xFD\xD3\xC3\xBC\xC6\xCA\xFD\xB2\xBB\xD5\xFD\xC8\xB7\",m_dwRef == 1) not true, detail: CQuorrin@") +
-        quorrin::GetModuleFileTitle() + " file: .\\UnknownBase.cpp line: 27";
+        std::string(quorrin::GetModuleFileTitle()) + " file: .\\UnknownBase.cpp line: 27";
     EXPECT_ASSERTION_REPORT(
         {
             host->services().keeps_unregistered = true;

@@ -7,7 +7,7 @@ namespace {
 using quorrin::CStringSetter;
 
 TEST(StringSetter, ReplacesWholeContent) {
-    std::string destination = "held text";
+    quorrin::byte_string destination = "held text";
     CStringSetter setter(&destination);
     EXPECT_EQ(S_OK, setter.SetString(0, nullptr));
     EXPECT_EQ("", destination);
@@ -20,20 +20,20 @@ TEST(StringSetter, ReplacesWholeContent) {
 }
 
 TEST(StringSetter, NullCharactersWithALengthChangeNothing) {
-    std::string destination = "kept";
+    quorrin::byte_string destination = "kept";
     CStringSetter setter(&destination);
     EXPECT_EQ(E_POINTER, setter.SetString(4, nullptr));
     EXPECT_EQ("kept", destination);
 }
 
 TEST(StringSetter, ConstructionAndDestructionLeaveTheDestination) {
-    std::string destination = "default";
+    quorrin::byte_string destination = "default";
     { CStringSetter setter(&destination); }
     EXPECT_EQ("default", destination);
 }
 
 TEST(StringSetter, QueryInterface) {
-    std::string destination;
+    quorrin::byte_string destination;
     CStringSetter setter(&destination);
     void* as_setter = nullptr;
     void* as_unknown = nullptr;

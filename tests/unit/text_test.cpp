@@ -44,7 +44,7 @@ TEST(ParseIpv4, BadTextAndBroadcastAreTheSameValue) {
     EXPECT_EQ(0xFFFFFFFFu, parse_ipv4("255.255.255.255"));
     EXPECT_EQ(0xFFFFFFFFu, parse_ipv4("1.2.3.256"));
     // Parsing stops at the first NUL, as inet_addr does.
-    EXPECT_EQ(parse_ipv4("10.0.0.1"), parse_ipv4(std::string("10.0.0.1\0junk", 13)));
+    EXPECT_EQ(parse_ipv4("10.0.0.1"), parse_ipv4(quorrin::byte_string("10.0.0.1\0junk", 13)));
 }
 
 // One table for both builds: the Win32 build asks the sockets library, the native build its own

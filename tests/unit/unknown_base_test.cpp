@@ -14,7 +14,7 @@ const char kRefCountMessage[] =
     "\xC4\xB3 CUnknownSingleThread \xC5\xC9\xC9\xFA\xC0\xE0\xCE\xF6\xB9\xB9\xCA\xB1\xD2\xFD\xD3\xC3\xBC\xC6\xCA\xFD\xB2\xBB\xD5\xFD\xC8\xB7";
 
 TEST(ObjectBaseLifetime, CountsFromOneAndDeletesOnLastRelease) {
-    std::string destination;
+    quorrin::byte_string destination;
     const std::int32_t before = quorrin::module_lock_count();
     auto* setter = new CStringSetter(&destination);
     EXPECT_EQ(before + 1, quorrin::module_lock_count());
@@ -25,7 +25,7 @@ TEST(ObjectBaseLifetime, CountsFromOneAndDeletesOnLastRelease) {
 }
 
 TEST(ObjectBaseLifetime, EachLiveObjectHoldsTheModule) {
-    std::string a, b;
+    quorrin::byte_string a, b;
     const std::int32_t before = quorrin::module_lock_count();
     auto* first = new CStringSetter(&a);
     {
@@ -38,20 +38,20 @@ TEST(ObjectBaseLifetime, EachLiveObjectHoldsTheModule) {
 }
 
 TEST(ObjectBaseModule, FileTitleIsTheLastPathPart) {
-    const std::string path = quorrin::GetModulePath();
-    const std::string title = quorrin::GetModuleFileTitle();
+    const quorrin::byte_string path = quorrin::GetModulePath();
+    const quorrin::byte_string title = quorrin::GetModuleFileTitle();
     ASSERT_FALSE(path.empty());
     ASSERT_FALSE(title.empty());
     EXPECT_EQ(path.substr(path.size() - title.size()), title);
-    EXPECT_NE(std::string::npos, title.find("unit_tests"));
+    EXPECT_NE(quorrin::byte_string::npos, title.find("unit_tests"));
 }
 
 TEST(ObjectBaseAssertionDeathTest, DeletingAHeldObjectReportsItsNameAndModule) {
     const std::string expected = std::string("(\"") + kRefCountMessage + "\",m_dwRef == 1) not true, detail: CStringSetter@" +
-                                 quorrin::GetModuleFileTitle() + " file: .\\UnknownBase.cpp line: 27";
+                                 std::string(quorrin::GetModuleFileTitle()) + " file: .\\UnknownBase.cpp line: 27";
     EXPECT_ASSERTION_REPORT(
         {
-            std::string destination;
+            quorrin::byte_string destination;
             auto* setter = new CStringSetter(&destination);
             setter->AddRef();
             delete setter;
