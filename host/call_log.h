@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "call_hook.h"
+
 namespace refhost {
 
 class call_log {
@@ -13,6 +15,8 @@ public:
     // Off for benchmarks: add() then costs a branch.
     bool enabled = true;
     std::function<void(const std::string&)> on_violation;
+    // Runs around every host method that logs here (see call_hook.h); null by default.
+    call_hook* hook = nullptr;
 
     // Whether add() would keep or check an entry; services build their entry text only then.
     bool active() const { return enabled || !m_forbidden.empty(); }

@@ -89,6 +89,7 @@ void data_object::put_string(const std::string& key, const std::string& value) {
 }
 
 HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutName");
     const std::string n = text(name_length, name, "name");
     log("PutName ", n);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -97,6 +98,7 @@ HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
 }
 
 HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::int64_t value) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutInt64");
     const std::string k = text(key_length, key, "key");
     log("PutInt64 ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -105,6 +107,7 @@ HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::in
 }
 
 HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::int64_t* value) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.GetInt64");
     const std::string k = text(key_length, key, "key");
     log("GetInt64 ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
@@ -116,6 +119,7 @@ HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::in
 }
 
 HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::uint32_t value_length, const char* value) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutString");
     const std::string k = text(key_length, key, "key");
     log("PutString ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -124,6 +128,7 @@ HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::u
 }
 
 HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStringSetter* receiver) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.GetString");
     const std::string k = text(key_length, key, "key");
     log("GetString ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
@@ -131,6 +136,7 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
     if (!e || e->type != entry::kind::text) return E_FAIL;
     if (!receiver) return E_POINTER;
     const auto length = static_cast<std::uint32_t>(e->text.size());
+    const module_callback in_module(m_log ? m_log->hook : nullptr);
     switch (m_behaviour->get_string) {
         case data_behaviour::get_string_mode::never:
             return S_OK;
@@ -149,6 +155,7 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
 }
 
 HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostData* child) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutData");
     const std::string k = text(key_length, key, "key");
     log("PutData ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -170,6 +177,7 @@ HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostDat
 }
 
 HRESULT data_object::CopyTo(IHostData* target) {
+    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.CopyTo");
     log("CopyTo");
     if (!target) return E_POINTER;
     target->PutName(static_cast<std::uint32_t>(m_name.size()), m_name.c_str());

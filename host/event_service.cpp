@@ -15,6 +15,7 @@ std::size_t asyn_event_service::deliver_posted() {
     while (!m_queue.empty()) {
         const message m = m_queue.front();
         m_queue.pop_front();
+        const module_callback in_module(m_log->hook);
         m_posted_results.push_back(m.sink->OnMessage(m.id, m.param, m.extra));
         ++delivered;
     }
@@ -26,7 +27,10 @@ void asyn_event_service::fire_timers() {
     const std::vector<timer> running = m_timers;
     for (const timer& t : running) {
         t.sink->AddRef();
-        t.sink->OnTimer(t.id);
+        {
+            const module_callback in_module(m_log->hook);
+            t.sink->OnTimer(t.id);
+        }
         t.sink->Release();
     }
     m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
@@ -40,6 +44,7 @@ void asyn_event_service::fire_timers() {
 
 HRESULT asyn_event_service::StartTimer(IAsynTimerEvents* sink, std::uint32_t timer_id, std::uint32_t period_ms,
                                        std::int32_t repeat) {
+    const hooked_call hooked(m_log->hook, "events.StartTimer");
     if (m_log->active()) {
         m_log->add("events.StartTimer " + std::to_string(timer_id) + " " + std::to_string(period_ms) + " " +
                    std::to_string(repeat));
@@ -52,6 +57,7 @@ HRESULT asyn_event_service::StartTimer(IAsynTimerEvents* sink, std::uint32_t tim
 }
 
 HRESULT asyn_event_service::StopTimers(IAsynTimerEvents* sink) {
+    const hooked_call hooked(m_log->hook, "events.StopTimers");
     if (m_log->active()) m_log->add("events.StopTimers");
     for (auto it = m_timers.begin(); it != m_timers.end();) {
         if (it->sink == sink) {
@@ -65,6 +71,7 @@ HRESULT asyn_event_service::StopTimers(IAsynTimerEvents* sink) {
 }
 
 HRESULT asyn_event_service::AdviseMessages(IAsynMessageEvents* sink) {
+    const hooked_call hooked(m_log->hook, "events.AdviseMessages");
     if (m_log->active()) m_log->add("events.AdviseMessages");
     if (!sink) return E_POINTER;
     if (advise_fails) return E_FAIL;
@@ -74,6 +81,7 @@ HRESULT asyn_event_service::AdviseMessages(IAsynMessageEvents* sink) {
 }
 
 HRESULT asyn_event_service::UnadviseMessages(IAsynMessageEvents* sink) {
+    const hooked_call hooked(m_log->hook, "events.UnadviseMessages");
     if (m_log->active()) m_log->add("events.UnadviseMessages");
     const auto found = std::find(m_sinks.begin(), m_sinks.end(), sink);
     if (found == m_sinks.end()) return E_FAIL;
@@ -86,6 +94,7 @@ HRESULT asyn_event_service::UnadviseMessages(IAsynMessageEvents* sink) {
 
 HRESULT asyn_event_service::PostAsynMessage(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param,
                                             std::uint32_t extra) {
+    const hooked_call hooked(m_log->hook, "events.PostAsynMessage");
     if (m_log->active()) m_log->add("events.PostAsynMessage " + std::to_string(id));
     if (!sink) return E_POINTER;
     if (post_fails) return E_FAIL;
@@ -95,10 +104,16 @@ HRESULT asyn_event_service::PostAsynMessage(IAsynMessageEvents* sink, std::uint3
 
 HRESULT asyn_event_service::SendAsynMessage(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param,
                                             std::uint32_t extra) {
+    m_last_sent = message{sink, id, param, extra};
+    const hooked_call hooked(m_log->hook, "events.SendAsynMessage");
     if (m_log->active()) m_log->add("events.SendAsynMessage " + std::to_string(id));
     if (!sink) return E_POINTER;
     if (send_fails) return E_FAIL;
-    return sink->OnMessage(id, param, extra);
+    if (sending == send_mode::drop) return S_OK;
+    const module_callback in_module(m_log->hook);
+    const HRESULT first = sink->OnMessage(id, param, extra);
+    if (sending == send_mode::twice) m_second_result = sink->OnMessage(id, param, extra);
+    return first;
 }
 
 }  // namespace refhost

@@ -10,6 +10,7 @@ void report_service::clear() {
 }
 
 HRESULT report_service::SubmitReport(std::uint32_t name_length, const char* name, IHostData* data) {
+    const hooked_call hooked(m_log->hook, "report.SubmitReport");
     report kept;
     kept.name = (name_length && name) ? std::string(name, name_length) : std::string();
     if (m_log->active()) m_log->add("report.SubmitReport " + kept.name);

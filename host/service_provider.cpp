@@ -50,6 +50,7 @@ std::string service_provider::name_of(const GUID& id) const {
 }
 
 HRESULT service_provider::RegisterObject(const GUID* id, IUnknown* object) {
+    const hooked_call hooked(m_log->hook, "provider.RegisterObject");
     if (!id || !object) return E_POINTER;
     if (m_log->active()) m_log->add("provider.RegisterObject " + name_of(*id));
     object->AddRef();
@@ -59,6 +60,7 @@ HRESULT service_provider::RegisterObject(const GUID* id, IUnknown* object) {
 }
 
 HRESULT service_provider::UnregisterObject(const GUID* id) {
+    const hooked_call hooked(m_log->hook, "provider.UnregisterObject");
     if (!id) return E_POINTER;
     if (m_log->active()) m_log->add("provider.UnregisterObject " + name_of(*id));
     const auto found = m_registered.find(*id);
@@ -73,6 +75,7 @@ HRESULT service_provider::UnregisterObject(const GUID* id) {
 }
 
 HRESULT service_provider::GetService(const GUID* service_id, void** out) {
+    const hooked_call hooked(m_log->hook, "provider.GetService");
     if (!service_id || !out) return E_POINTER;
     if (m_log->active()) m_log->add("provider.GetService " + name_of(*service_id));
     *out = nullptr;
@@ -91,6 +94,7 @@ HRESULT service_provider::GetService(const GUID* service_id, void** out) {
 }
 
 HRESULT service_provider::CreateObject(const CLSID* class_id, const IID* iid, void** out) {
+    const hooked_call hooked(m_log->hook, "provider.CreateObject");
     if (!class_id || !iid || !out) return E_POINTER;
     if (m_log->active()) m_log->add("provider.CreateObject");
     *out = nullptr;

@@ -197,6 +197,10 @@ public:
     bool start_timer_fails = false;  // StartTimer fails and starts nothing
     bool advise_fails = false;       // AdviseMessages fails and holds nothing
     bool post_fails = false;         // PostAsynMessage fails and queues nothing
+    // How SendAsynMessage (unless send_fails) treats its message: delivers it once; returns S_OK
+    // without delivering it; or delivers it twice and returns the first result.
+    enum class send_mode { deliver, drop, twice };
+    send_mode sending = send_mode::deliver;
 
     // Delivers every queued message, oldest first (also those posted meanwhile). Returns the count.
     std::size_t deliver_posted();
@@ -207,6 +211,10 @@ public:
     std::size_t advised() const { return m_sinks.size(); }
     // Results that OnMessage returned to deliver_posted, in order.
     const std::vector<HRESULT>& posted_results() const { return m_posted_results; }
+    // The last message given to SendAsynMessage (delivered or not), and what its second
+    // delivery returned in send_mode::twice.
+    const message& last_sent() const { return m_last_sent; }
+    HRESULT second_result() const { return m_second_result; }
 
     HRESULT STDMETHODCALLTYPE StartTimer(IAsynTimerEvents* sink, std::uint32_t timer_id, std::uint32_t period_ms,
                                          std::int32_t repeat) override;
@@ -224,6 +232,8 @@ private:
     std::vector<IAsynMessageEvents*> m_sinks;
     std::deque<message> m_queue;
     std::vector<HRESULT> m_posted_results;
+    message m_last_sent{};
+    HRESULT m_second_result = S_OK;
 };
 
 class service_provider final : public com_object<IHostServiceProvider> {

@@ -4,6 +4,7 @@
 namespace refhost {
 
 HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
+    const hooked_call hooked(m_log->hook, "transfer.GetDownloadSpeed");
     if (m_log->active()) m_log->add("transfer.GetDownloadSpeed");
     if (!speed) return E_POINTER;
     if (speed_fails) return E_FAIL;
@@ -14,6 +15,7 @@ HRESULT transfer_stat_service::GetDownloadSpeed(std::uint32_t* speed) {
 }
 
 HRESULT transfer_stat_service::FillTotals(IHostData** data) {
+    const hooked_call hooked(m_log->hook, "transfer.FillTotals");
     if (m_log->active()) m_log->add("totals.FillTotals");
     if (!data) return E_POINTER;
     if (totals_fail) return E_FAIL;
@@ -32,6 +34,7 @@ HRESULT transfer_stat_service::FillTotals(IHostData** data) {
 }
 
 HRESULT peer_network_service::GetExternalIp(std::uint32_t* address) {
+    const hooked_call hooked(m_log->hook, "peer.GetExternalIp");
     if (m_log->active()) m_log->add("peer.GetExternalIp");
     if (!address) return E_POINTER;
     if (!writes_external_ip) return E_FAIL;
@@ -40,15 +43,20 @@ HRESULT peer_network_service::GetExternalIp(std::uint32_t* address) {
 }
 
 HRESULT peer_network_service::GetPeerId(IStringSetter* receiver) {
+    const hooked_call hooked(m_log->hook, "peer.GetPeerId");
     if (m_log->active()) m_log->add("peer.GetPeerId");
     if (!receiver) return E_POINTER;
-    if (writes_peer_id) receiver->SetString(static_cast<std::uint32_t>(peer_id.size()), peer_id.data());
+    if (writes_peer_id) {
+        const module_callback in_module(m_log->hook);
+        receiver->SetString(static_cast<std::uint32_t>(peer_id.size()), peer_id.data());
+    }
     if (peer_id_fails) return E_FAIL;
     return S_OK;
 }
 
 HRESULT peer_network_service::GetTransferCounters(std::uint64_t* c0, std::uint64_t* c1, std::uint64_t* c2,
                                                   std::uint64_t* c3) {
+    const hooked_call hooked(m_log->hook, "peer.GetTransferCounters");
     if (m_log->active()) m_log->add("peer.GetTransferCounters");
     if (counters_fail) return E_FAIL;
     std::uint64_t* out[4] = {c0, c1, c2, c3};
@@ -59,6 +67,7 @@ HRESULT peer_network_service::GetTransferCounters(std::uint64_t* c0, std::uint64
 }
 
 HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t count) {
+    const hooked_call hooked(m_log->hook, "ping.StartPing");
     if (m_log->active()) {
         std::string entry = "ping.StartPing";
         for (std::uint32_t i = 0; i < count && addresses; ++i) entry += (i ? "," : " ") + dotted(addresses[i]);
@@ -73,6 +82,7 @@ HRESULT ping_service::StartPing(const std::uint32_t* addresses, std::uint32_t co
 }
 
 HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::int32_t* ms) {
+    const hooked_call hooked(m_log->hook, "ping.GetPing");
     if (m_log->active()) m_log->add("ping.GetPing " + dotted(address) + (remove ? " remove" : ""));
     if (remove) m_told.erase(address);
     if (fails) return E_FAIL;
@@ -84,6 +94,7 @@ HRESULT ping_service::GetPing(std::uint32_t address, std::int32_t remove, std::i
 }
 
 HRESULT ping_service::StopAll() {
+    const hooked_call hooked(m_log->hook, "ping.StopAll");
     if (m_log->active()) m_log->add("ping.StopAll");
     m_told.clear();
     if (fails) return E_FAIL;
@@ -92,6 +103,7 @@ HRESULT ping_service::StopAll() {
 }
 
 HRESULT speed_limit_service::GetDownloadLimit(std::uint32_t* value) {
+    const hooked_call hooked(m_log->hook, "speed_limit.GetDownloadLimit");
     if (m_log->active()) m_log->add("speed_limit.GetDownloadLimit");
     if (!value) return E_POINTER;
     if (!writes_limit) return E_FAIL;
