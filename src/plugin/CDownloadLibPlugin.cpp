@@ -9,6 +9,7 @@
 #include "platform/interlocked.h"
 #include "plugin/kept_services.h"
 #include "stat/CQuorrin.h"
+#include "stat/engine_guard.h"
 #include "support/com_ptr.h"
 #include "support/host_services.h"
 #include "support/module_lock.h"
@@ -18,8 +19,34 @@ namespace quorrin {
 
 CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
 
+namespace {
+
+// The shut-down sequence, under the engine guard. Nothing in it may fail.
+void shut_down(CQuorrin* stat, bool unregister) noexcept {
+    if (IHostServiceProvider* provider = GetHostServiceProvider(); provider && unregister) {
+        provider->UnregisterObject(&IID_IQuorrin);
+    }
+    // Deleted directly, not released: nobody else may hold it now (its base checks that), and its
+    // destructor needs the event service still kept.
+    delete stat;
+    release_kept_services();
+    stat_config::release();
+    stat_data::release();
+    setting::release();
+}
+
+void deferred_shut_down(void* stat) noexcept { shut_down(static_cast<CQuorrin*>(stat), true); }
+
+}  // namespace
+
 CDownloadLibPlugin::~CDownloadLibPlugin() {
-    if (m_initialized) Uninitialize();
+    // Let go without Uninitialize: shut down here, or, when the last reference went inside a host
+    // call of an engine call, as that call leaves. The statistics object outlives this object
+    // until then, and keeps the module locked.
+    if (m_initialized) {
+        m_initialized = false;
+        engine_guard::run_or_defer(&deferred_shut_down, std::exchange(m_pStat, nullptr));
+    }
     module_unlock();
 }
 
@@ -50,12 +77,19 @@ HRESULT CDownloadLibPlugin::GetPluginValue(std::int32_t* value) {
 
 HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
     RETURN_HR_IF(E_POINTER, provider == nullptr);
-    RETURN_HR_IF(E_UNEXPECTED, GetHostServiceProvider() != nullptr);
-    m_initialized = true;
-    const HRESULT hr = com_boundary([&] { return start_up(provider); });
-    // A start-up that could not finish leaves nothing behind: the host may simply try again.
-    if (FAILED(hr)) shut_down();
-    return hr;
+    // Alive to the end of the call even if the host lets go of it inside one of its services.
+    const com_ptr<IDownloadLibPlugin> self(this);
+    return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, GetHostServiceProvider() != nullptr);
+        m_initialized = true;
+        const HRESULT hr = com_boundary([&] { return start_up(provider); });
+        // A start-up that could not finish leaves nothing behind: the host may simply try again.
+        if (FAILED(hr)) {
+            m_initialized = false;
+            shut_down(std::exchange(m_pStat, nullptr), false);
+        }
+        return hr;
+    });
 }
 
 HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
@@ -83,22 +117,14 @@ HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
 }
 
 HRESULT CDownloadLibPlugin::Uninitialize() {
-    // Only the object that was initialised owns the process-wide state.
-    if (!m_initialized) return S_OK;
-    if (IHostServiceProvider* provider = GetHostServiceProvider()) provider->UnregisterObject(&IID_IQuorrin);
-    shut_down();
-    return S_OK;
-}
-
-void CDownloadLibPlugin::shut_down() {
-    m_initialized = false;
-    // Deleted directly, not released: nobody else may hold it now (its base checks that), and its
-    // destructor needs the event service still kept.
-    delete std::exchange(m_pStat, nullptr);
-    release_kept_services();
-    stat_config::release();
-    stat_data::release();
-    setting::release();
+    const com_ptr<IDownloadLibPlugin> self(this);
+    return guarded_call([&] {
+        // Only the object that was initialised owns the process-wide state.
+        if (!m_initialized) return S_OK;
+        m_initialized = false;
+        shut_down(std::exchange(m_pStat, nullptr), true);
+        return S_OK;
+    });
 }
 
 }  // namespace quorrin

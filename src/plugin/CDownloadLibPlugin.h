@@ -28,6 +28,8 @@ public:
     HRESULT STDMETHODCALLTYPE GetPluginValue(std::int32_t* value) override;
     // E_POINTER for a null provider and E_UNEXPECTED while a provider is kept (a second
     // Initialize); both change nothing. E_OUTOFMEMORY when the statistics object cannot be made.
+    // Initialize and Uninitialize are engine calls: RPC_E_CALL_REJECTED while another is in
+    // progress, nothing changed.
     HRESULT STDMETHODCALLTYPE Initialize(IHostServiceProvider* provider) override;
     HRESULT STDMETHODCALLTYPE Uninitialize() override;
     HRESULT STDMETHODCALLTYPE QueryStatus() override { return S_FALSE; }
@@ -37,7 +39,6 @@ public:
 
 private:
     HRESULT start_up(IHostServiceProvider* provider);
-    void shut_down();
 
     volatile std::int32_t m_dwRef = 0;
     CQuorrin* m_pStat = nullptr;

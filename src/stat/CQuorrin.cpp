@@ -7,6 +7,7 @@
 #include "config/stat_config.h"
 #include "report/task_report.h"
 #include "report/vq_data.h"
+#include "stat/engine_guard.h"
 #include "support/host_services.h"
 #include "support/result_macros.h"
 #include "support/text.h"
@@ -75,7 +76,7 @@ HRESULT CQuorrin::RegisterTask(std::int32_t task_id, std::int32_t task_type, std
                                std::uint32_t gcid_length, const std::uint8_t* gcid, std::uint32_t time_before_ms,
                                std::uint64_t bytes_before, const cdn_ip_array* cdn_ips, std::int32_t* interval_out,
                                IHostData* task_data) {
-    return com_boundary([&] {
+    return guarded_call([&] {
         return register_task(task_id, task_type, click_type, cid_length, cid, file_size, gcid_length, gcid,
                              time_before_ms, bytes_before, cdn_ips, interval_out, task_data);
     });
@@ -88,11 +89,12 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
                                 IHostData* task_data) {
     RETURN_HR_IF(E_FAIL, m_dwSampleInterval < 1000);
     RETURN_HR_IF(E_POINTER, interval_out == nullptr);
-    RETURN_HR_IF(E_POINTER, (cid == nullptr && cid_length != 0) || (gcid == nullptr && gcid_length != 0));
-    RETURN_HR_IF(E_POINTER, cdn_ips != nullptr && cdn_ips->count != 0 && cdn_ips->entries == nullptr);
     *interval_out = m_dwSampleInterval;
     RETURN_HR_IF(E_FAIL, click_type == 1 && (cdn_ips == nullptr || cdn_ips->count == 0));
     RETURN_HR_IF(E_FAIL, m_mapTasks.count(task_id) != 0);
+    // Only now the pointers that the steps below read through.
+    RETURN_HR_IF(E_POINTER, (cid == nullptr && cid_length != 0) || (gcid == nullptr && gcid_length != 0));
+    RETURN_HR_IF(E_POINTER, cdn_ips != nullptr && cdn_ips->count != 0 && cdn_ips->entries == nullptr);
 
     // Everything that can fail for want of memory happens before the host sees a change: the
     // table's node is made here and only linked in at the end.
@@ -105,6 +107,8 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
     record.filesize = file_size;
     record.gcid = bytes_of(gcid, gcid_length);
     if (cdn_ips) parse_cdn_ips(*cdn_ips, record.cdn_ip_list);
+    // Room for the click's pings, so that beginning the record needs no block of the pool.
+    m_scratch.reserve(record.cdn_ip_list.size());
 
     AddCdnIps(record.cdn_ip_list);
     try {
@@ -112,8 +116,9 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
             vq_data task(task_data);
             record.offline_url = task.get_string("offline_url", std::string());
         }
-        record.begin(bytes_before, time_before_ms, static_cast<std::uint32_t>(m_mapTasks.size()));
+        record.begin(bytes_before, time_before_ms, static_cast<std::uint32_t>(m_mapTasks.size()), m_scratch);
     } catch (...) {
+        // Only the runtime heap can still fail here (the offline URL): withdraw the addresses.
         ReleaseCdnIps(record.cdn_ip_list);
         throw;
     }
@@ -122,17 +127,17 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
 }
 
 HRESULT CQuorrin::UpdateTask(std::int32_t task_id, std::uint64_t downloaded) {
-    return com_boundary([&] {
+    return guarded_call([&] {
         const auto found = m_mapTasks.find(task_id);
         RETURN_HR_IF(E_FAIL, found == m_mapTasks.end());
-        found->second->sample(downloaded, static_cast<std::uint16_t>(m_mapTasks.size()));
+        found->second->sample(downloaded, static_cast<std::uint16_t>(m_mapTasks.size()), m_scratch);
         return S_OK;
     });
 }
 
 HRESULT CQuorrin::AddOfflineCdnIp(std::uint32_t url_length, const char* url, std::uint32_t address) {
-    RETURN_HR_IF(E_POINTER, url == nullptr && url_length != 0);
-    return com_boundary([&] {
+    return guarded_call([&] {
+        RETURN_HR_IF(E_POINTER, url == nullptr && url_length != 0);
         const std::string wanted = url_length ? std::string(url, url_length) : std::string();
         for (auto& [id, record] : m_mapTasks) {
             if (record->click_type != 0 || !record->cdn_ip_list.empty() || record->offline_url != wanted) continue;

@@ -3,6 +3,7 @@
 // thread; its reference count is plain.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -52,8 +53,11 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
     ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
+    // Every entry point below but OnMessage 0 and 1 is an engine call: refused with
+    // RPC_E_CALL_REJECTED while another is in progress (engine_guard.h).
     // Arguments that cannot be read (a null interval out, a null cid, gcid or entry array with a
-    // non-zero length) give E_POINTER and change nothing.
+    // non-zero length) give E_POINTER and change nothing; the interval out is written first
+    // unless it is the null one.
     HRESULT STDMETHODCALLTYPE RegisterTask(std::int32_t task_id, std::int32_t task_type, std::int32_t click_type,
                                            std::uint32_t cid_length, const std::uint8_t* cid, std::uint64_t file_size,
                                            std::uint32_t gcid_length, const std::uint8_t* gcid,
@@ -68,7 +72,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE OnTimer(std::uint32_t timer_id) override;
     HRESULT STDMETHODCALLTYPE OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_t extra) override;
-    HRESULT STDMETHODCALLTYPE OnMessageEvent(std::uint32_t, std::uint32_t, std::uint32_t) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnMessageEvent(std::uint32_t, std::uint32_t, std::uint32_t) override;
 
     bool AddCdnIps(const cdn_ip_set& list);
     bool ReleaseCdnIps(const cdn_ip_set& list);
@@ -94,6 +98,10 @@ private:
     task_table m_mapTasks;
     address_counts m_mapCdnIpRefs;
     std::int32_t m_dwSampleInterval = 3000;
+    // The finish message that UnregisterTask has sent and is waiting to see delivered; taken by
+    // its one delivery. Any other message 1 points at nothing the module still owns.
+    std::atomic<const finish_message*> m_pendingFinish{nullptr};
+    sample_scratch m_scratch;
 };
 
 // The addresses of a host array, in order: each entry's characters (at most its 20) parsed as

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "stat/CQuorrin.h"
+#include "stat/engine_guard.h"
 #include "support/host_services.h"
 #include "support/result_macros.h"
 
@@ -12,8 +13,10 @@ namespace quorrin {
 
 HRESULT CQuorrin::UnregisterTask(std::int32_t task_id, std::uint32_t cid_length, const std::uint8_t* cid,
                                  std::uint64_t downloaded, IHostData* report_data, std::int32_t reason) {
-    RETURN_HR_IF(E_POINTER, cid == nullptr && cid_length != 0);
-    return com_boundary([&] { return unregister_task(task_id, cid_length, cid, downloaded, report_data, reason); });
+    return guarded_call([&] {
+        RETURN_HR_IF(E_POINTER, cid == nullptr && cid_length != 0);
+        return unregister_task(task_id, cid_length, cid, downloaded, report_data, reason);
+    });
 }
 
 HRESULT CQuorrin::unregister_task(std::int32_t task_id, std::uint32_t cid_length, const std::uint8_t* cid,
@@ -30,24 +33,44 @@ HRESULT CQuorrin::unregister_task(std::int32_t task_id, std::uint32_t cid_length
     IAsynEventService* events = GetAsynEventService();
     // Without the event service there is no other thread to get onto: finish right here.
     if (!events) return FinishTask(*message);
-    return events->SendAsynMessage(message_sink(), kFinishMessage, reinterpret_cast<std::uintptr_t>(message.get()), 0);
+
+    // The one delivery that may finish the task is of this message, before SendAsynMessage returns.
+    struct withdraw {
+        std::atomic<const finish_message*>& pending;
+        ~withdraw() { pending.store(nullptr, std::memory_order_release); }
+    } withdraw_on_exit{m_pendingFinish};
+    m_pendingFinish.store(message.get(), std::memory_order_release);
+    const HRESULT hr =
+        events->SendAsynMessage(message_sink(), kFinishMessage, reinterpret_cast<std::uintptr_t>(message.get()), 0);
+    // Not delivered: the task is not finished, whatever the service says; a late delivery is refused.
+    if (m_pendingFinish.exchange(nullptr, std::memory_order_acq_rel) != nullptr) return FAILED(hr) ? hr : E_FAIL;
+    return hr;
 }
 
 HRESULT CQuorrin::OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_t) {
-    return com_boundary([&]() -> HRESULT {
-        switch (id) {
-            case kStartTimerMessage: {
-                IAsynEventService* events = GetAsynEventService();
-                RETURN_HR_IF(E_UNEXPECTED, events == nullptr);
-                return events->StartTimer(timer_sink(), 0, kSweepPeriodMs, 1);
-            }
-            case kFinishMessage:
-                RETURN_HR_IF(E_POINTER, param == 0);
-                return FinishTask(*reinterpret_cast<const finish_message*>(param));
-            default:
-                return E_FAIL;
+    switch (id) {
+        case kStartTimerMessage: {
+            // Served at any time: it touches nothing of the engine's.
+            IAsynEventService* events = GetAsynEventService();
+            RETURN_HR_IF(E_UNEXPECTED, events == nullptr);
+            return events->StartTimer(timer_sink(), 0, kSweepPeriodMs, 1);
         }
-    });
+        case kFinishMessage: {
+            // Runs inside the UnregisterTask that sent it, which holds the engine; any other
+            // message 1 (stray, late or repeated) names memory the module no longer owns.
+            const auto* message = reinterpret_cast<const finish_message*>(param);
+            const finish_message* expected = message;
+            RETURN_HR_IF(E_FAIL, message == nullptr || !m_pendingFinish.compare_exchange_strong(
+                                                            expected, nullptr, std::memory_order_acq_rel));
+            return com_boundary([&] { return FinishTask(*message); });
+        }
+        default:
+            return guarded_call([] { return E_FAIL; });
+    }
+}
+
+HRESULT CQuorrin::OnMessageEvent(std::uint32_t, std::uint32_t, std::uint32_t) {
+    return guarded_call([] { return S_OK; });
 }
 
 HRESULT CQuorrin::FinishTask(const finish_message& message) {
@@ -56,7 +79,8 @@ HRESULT CQuorrin::FinishTask(const finish_message& message) {
     task_record& record = *found->second;
     RETURN_HR_IF(E_FAIL, record.cid != message.cid);
 
-    record.end(message.downloaded, static_cast<std::uint32_t>(m_mapTasks.size()), message.reason);
+    // All or nothing: out of memory here leaves the task open, and the host may try again.
+    record.end(message.downloaded, static_cast<std::uint32_t>(m_mapTasks.size()), message.reason, m_scratch);
     ReleaseCdnIps(record.cdn_ip_list);
     // From here the record goes whatever happens: its addresses are already released.
     HRESULT result = S_OK;
@@ -71,7 +95,7 @@ HRESULT CQuorrin::FinishTask(const finish_message& message) {
 }
 
 HRESULT CQuorrin::OnTimer(std::uint32_t) {
-    return com_boundary([&] {
+    return guarded_call([&] {
         const std::uint32_t now = platform::tick_count();
         for (auto it = m_mapTasks.begin(); it != m_mapTasks.end();) {
             if (it->second->is_overdue(now)) {

@@ -1,5 +1,7 @@
 #include "stat/speed_point.h"
 
+#include <algorithm>
+
 #include "config/setting.h"
 #include "report/vq_data.h"
 #include "support/com_ptr.h"
@@ -48,18 +50,32 @@ void pop_to_back(std::vector<speed_point>& points, Below below) {
 }  // namespace
 
 void speed_point_heap::push(const speed_point& point) {
-    open_back() = point;
+    m_points.push_back(point);
     close_back();
 }
 
 void speed_point_heap::pop() {
-    open_top();
-    discard_back();
-}
-
-void speed_point_heap::discard_back() {
+    if (m_points.size() > 1) in_order([&](auto below) { pop_to_back(m_points, below); });
     m_points.pop_back();
     keep_top();
+}
+
+void speed_point_heap::make_room(std::uint32_t count) {
+    if (m_points.size() >= count || m_points.size() < m_points.capacity()) return;
+    // Geometric growth up to the list's capacity: a long list fills without quadratic copying.
+    const std::size_t wanted = std::max<std::size_t>(2 * m_points.size(), 8);
+    m_points.reserve(std::min<std::size_t>(wanted, count));
+}
+
+void speed_point_heap::take(speed_point& point, std::uint32_t count) noexcept {
+    if (m_points.size() < count || m_points.empty()) {
+        m_points.emplace_back();  // make_room (or the record's reserve) left space: no allocation
+    } else if (m_points.size() > 1) {
+        // The pop steps, leaving the evicted top at the back, where the new point goes.
+        in_order([&](auto below) { pop_to_back(m_points, below); });
+    }
+    std::swap(m_points.back(), point);
+    close_back();
 }
 
 void speed_point_heap::prefetch() const {
@@ -73,20 +89,11 @@ void speed_point_heap::prefetch() const {
     }
 }
 
-speed_point& speed_point_heap::open_back() { return m_points.emplace_back(); }
-
-void speed_point_heap::close_back() {
+void speed_point_heap::close_back() noexcept {
     const std::size_t last = m_points.size() - 1;
     speed_point value = std::move(m_points[last]);
     in_order([&](auto below) { sift_up(m_points, last, std::move(value), below); });
     keep_top();
-}
-
-speed_point& speed_point_heap::open_top() {
-    // The evicted point's ping list takes the new sample's pings after the walk: ask for it now.
-    __builtin_prefetch(m_points.front().ping_cdn_list.data(), 1);
-    if (m_points.size() > 1) in_order([&](auto below) { pop_to_back(m_points, below); });
-    return m_points.back();
 }
 
 void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {

@@ -56,15 +56,12 @@ public:
     void prefetch() const;
     void push(const speed_point& point);
     void pop();
-    // The two halves of a push, and a pop that keeps its point: taking a new point into the slot
-    // that open_top leaves (the old top, at the back) reuses that point's ping list storage.
-    // open_back appends an empty slot; open_top does the pop steps but leaves the old top at the
-    // back, where close_back then moves whatever the slot holds up into its place.
-    speed_point& open_back();
-    speed_point& open_top();
-    void close_back();
-    // Drops the slot that open_back or open_top left at the back, unclosed.
-    void discard_back();
+    // Room for one more point in a list of at most count, so that take() need not allocate.
+    void make_room(std::uint32_t count);
+    // Takes point into the list of at most count: into a free place (make_room first), or in
+    // place of the top, which it evicts. The two swap storage: point comes back holding the
+    // evicted point, or an empty one.
+    void take(speed_point& point, std::uint32_t count) noexcept;
     void reserve(std::size_t n) { m_points.reserve(n); }
     std::size_t capacity() const { return m_points.capacity(); }
 
@@ -82,6 +79,8 @@ private:
         return m_order == order::slowest_kept ? f(slower_than{}) : f(faster_than{});
     }
     void keep_top() { m_top_avgs = m_points.empty() ? 0 : m_points.front().avgs; }
+    // Moves the point at the back up into heap order.
+    void close_back() noexcept;
 
     order m_order;
     std::uint32_t m_top_avgs = 0;  // m_points.front().avgs, once every change is closed
@@ -94,46 +93,61 @@ inline bool speed_point_heap::takes(std::uint32_t avgs, std::uint32_t count) con
     return in_order([&](auto below) { return below(avgs, m_top_avgs); });
 }
 
-// Offers p to both lists; complete runs once, on the copy of p that the first list taking it
-// stores, and not at all when neither does (the other list then stores a copy of the completed
-// point). Returns whether a list took it. A list that is full takes p in the slot of the point
-// it evicts, so that a taken sample costs no allocation once the lists are full.
+// Where a sample that a list takes is completed before any list changes, so that running out of
+// memory there leaves both lists as they were. Owned by the statistics object and reused: a
+// full list's evicted point hands its storage on to the next sample.
+struct sample_scratch {
+    speed_point taken;
+    speed_point copy;  // for the second list when both take the sample
+    // Storage for a point with this many pings in each, so that completing one cannot fail.
+    void reserve(std::size_t addresses) {
+        taken.ping_cdn_list.reserve(addresses);
+        copy.ping_cdn_list.reserve(addresses);
+    }
+};
+
+// Which lists take a sample, decided and made ready before anything changes.
+struct offer_plan {
+    bool into_low = false;
+    bool into_high = false;
+    bool taken() const { return into_low || into_high; }
+};
+
+// The part of offering p that can fail: decides which lists take p, completes it (once) into
+// scratch.taken, copies it into scratch.copy when both take it, and makes room in each list that
+// takes it. Changes no list's points. complete runs only if a list takes p.
+template <class Complete>
+offer_plan prepare_offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& high,
+                         std::uint32_t high_count, const speed_point& p, sample_scratch& scratch,
+                         Complete&& complete) {
+    offer_plan plan;
+    plan.into_low = low.takes(p.avgs, low_count);
+    plan.into_high = high.takes(p.avgs, high_count);
+    if (!plan.taken()) return plan;
+    scratch.taken = p;  // p has no pings yet: the scratch keeps its storage
+    complete(scratch.taken);
+    if (plan.into_low && plan.into_high) scratch.copy = scratch.taken;
+    if (plan.into_low) low.make_room(low_count);
+    if (plan.into_high) high.make_room(high_count);
+    return plan;
+}
+
+// The part that cannot fail: each list that the plan names takes its completed point.
+inline void commit_offer(const offer_plan& plan, speed_point_heap& low, std::uint32_t low_count,
+                         speed_point_heap& high, std::uint32_t high_count, sample_scratch& scratch) noexcept {
+    if (plan.into_low) low.take(scratch.taken, low_count);
+    if (plan.into_high) high.take(plan.into_low ? scratch.copy : scratch.taken, high_count);
+}
+
+// Offers p to both lists: a list that has room takes it, a full one only when p ranks before its
+// top, which it then evicts. Returns whether a list took it. Either both lists change as that
+// says or, when completion or room runs out of memory, neither does.
 template <class Complete>
 bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& high, std::uint32_t high_count,
-           const speed_point& p, Complete&& complete) {
-    const bool low_has_room = low.size() < low_count;
-    const bool into_low = low.takes(p.avgs, low_count);
-    const bool high_has_room = high.size() < high_count;
-    const bool into_high = high.takes(p.avgs, high_count);
-    if (!into_low && !into_high) return false;
-    const speed_point* completed = nullptr;
-    speed_point_heap* opened[2] = {nullptr, nullptr};
-    auto take = [&](speed_point_heap& list, bool has_room) {
-        speed_point& slot = has_room ? list.open_back() : list.open_top();
-        opened[opened[0] ? 1 : 0] = &list;
-        if (completed) {
-            slot = *completed;
-        } else {
-            slot = p;
-            complete(slot);
-            completed = &slot;
-        }
-    };
-    try {
-        if (into_low) take(low, low_has_room);
-        if (into_high) take(high, high_has_room);
-    } catch (...) {
-        // Out of memory part-way: the sample is lost, and a list that was evicting loses the
-        // evicted point, but both stay valid heaps.
-        for (speed_point_heap* list : opened) {
-            if (list) list->discard_back();
-        }
-        throw;
-    }
-    // Only now: closing moves the low list's slot, which the high list copied from.
-    if (into_low) low.close_back();
-    if (into_high) high.close_back();
-    return true;
+           const speed_point& p, sample_scratch& scratch, Complete&& complete) {
+    const offer_plan plan = prepare_offer(low, low_count, high, high_count, p, scratch, complete);
+    commit_offer(plan, low, low_count, high, high_count, scratch);
+    return plan.taken();
 }
 
 // Global download and upload speeds over p.elapsed, measured against the record's running totals

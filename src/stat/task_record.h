@@ -17,12 +17,15 @@ public:
     // The lists' capacities come from stat_config, which must be loaded first.
     task_record();
 
-    // The click: figures before it, and its point pushed into both (empty) lists.
-    void begin(std::uint64_t bytes_before, std::uint32_t time_before_ms, std::uint32_t task_count);
-    // A progress sample; it is kept only if a list takes it. Always true.
-    bool sample(std::uint64_t downloaded, std::uint16_t task_count);
-    // The end figures, then a last sample.
-    void end(std::uint64_t downloaded, std::uint32_t task_count, std::int32_t reason);
+    // The click: figures before it, and its point pushed into both (empty) lists. Makes no
+    // allocation of its own once scratch holds room for the record's addresses.
+    void begin(std::uint64_t bytes_before, std::uint32_t time_before_ms, std::uint32_t task_count,
+               sample_scratch& scratch);
+    // A progress sample; it is kept only if a list takes it. Always true. All or nothing: running
+    // out of memory leaves the record as it was.
+    bool sample(std::uint64_t downloaded, std::uint16_t task_count, sample_scratch& scratch);
+    // The end figures, then a last sample; all or nothing, as sample.
+    void end(std::uint64_t downloaded, std::uint32_t task_count, std::int32_t reason, sample_scratch& scratch);
     // No sample for longer than overdue() ms (strictly).
     bool is_overdue(std::uint32_t now) const;
     // timef_click * 1000 (32-bit, wrapping) > dt_duration(); meaningful after end.
@@ -33,6 +36,17 @@ public:
     void write_report(vq_data& report);
     void write_click_report(vq_data& report) const;
     void write_point_lists(vq_data& report);
+
+    // A sample measured, and completed if a list takes it, with nothing of the record changed.
+    struct pending_sample {
+        std::uint32_t tick = 0;
+        std::uint64_t bytes = 0;
+        std::uint64_t dl_total = 0;
+        std::uint64_t up_total = 0;
+        offer_plan plan;
+    };
+    pending_sample measure(std::uint64_t downloaded, std::uint16_t task_count, sample_scratch& scratch);
+    void commit(const pending_sample& sample, sample_scratch& scratch) noexcept;
 
     // What every sample reads and writes comes first, so that it shares the record's first
     // cache lines: with many tasks a record is rarely in the cache when its sample comes.

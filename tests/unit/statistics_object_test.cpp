@@ -158,7 +158,9 @@ TEST_F(StatisticsObject, UpdateOfAnUnknownTaskFails) {
     EXPECT_EQ(3000u, record(1)->last_bytes);
 }
 
-// Arguments that cannot be read safely: each gets E_POINTER, and nothing changes.
+// Arguments that cannot be read safely: each gets E_POINTER, and nothing changes. The steps that
+// refuse a request come first and read none of them: the interval out is written, and a refused
+// request gets E_FAIL whatever its cid, gcid or entries.
 TEST_F(StatisticsObject, UnreadableArgumentsChangeNothing) {
     const std::string cid(20, 'C');
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(cid.data());
@@ -166,12 +168,18 @@ TEST_F(StatisticsObject, UnreadableArgumentsChangeNothing) {
     cdn_ip_array dangling{2, nullptr};
     const std::size_t calls = host->log.entries().size();
 
+    EXPECT_EQ(E_POINTER, q->RegisterTask(1, 1, 0, 20, bytes, 0, 20, bytes, 0, 0, nullptr, nullptr, nullptr));
     EXPECT_EQ(E_POINTER, q->RegisterTask(1, 1, 1, 20, bytes, 0, 20, bytes, 0, 0, &dangling, &interval, nullptr));
+    EXPECT_EQ(3000, interval);
+    interval = 5;
     EXPECT_EQ(E_POINTER, q->RegisterTask(1, 1, 0, 20, nullptr, 0, 20, bytes, 0, 0, nullptr, &interval, nullptr));
     EXPECT_EQ(E_POINTER, q->RegisterTask(1, 1, 0, 20, bytes, 0, 1, nullptr, 0, 0, nullptr, &interval, nullptr));
-    EXPECT_EQ(E_POINTER, q->RegisterTask(1, 1, 0, 20, bytes, 0, 20, bytes, 0, 0, nullptr, nullptr, nullptr));
-    EXPECT_EQ(5, interval);
+    EXPECT_EQ(3000, interval);
+    interval = 5;
+    EXPECT_EQ(E_FAIL, q->RegisterTask(1, 1, 1, 20, nullptr, 0, 1, nullptr, 0, 0, nullptr, &interval, nullptr));
+    EXPECT_EQ(3000, interval);
     EXPECT_TRUE(stat->tasks().empty());
+    EXPECT_EQ(calls, host->log.entries().size());
 
     ASSERT_EQ(S_OK, register_task(1));
     const std::size_t after_register = host->log.entries().size();
@@ -179,6 +187,7 @@ TEST_F(StatisticsObject, UnreadableArgumentsChangeNothing) {
     EXPECT_EQ(E_POINTER, q->UnregisterTask(1, 20, nullptr, 0, data.get(), 0));
     EXPECT_EQ(0, data->foreign_refs());
     EXPECT_EQ(E_POINTER, q->AddOfflineCdnIp(4, nullptr, 1));
+    EXPECT_EQ(E_FAIL, q->RegisterTask(1, 1, 0, 20, nullptr, 0, 20, nullptr, 0, 0, &dangling, &interval, nullptr));
     EXPECT_NE(nullptr, record(1));
     EXPECT_EQ(after_register, host->log.entries().size());
     EXPECT_LT(calls, after_register);

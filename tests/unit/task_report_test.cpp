@@ -132,7 +132,8 @@ TEST_F(TaskReport, PointListsEmptiedAndWrittenInHeapOrder) {
     }
     manual_clock::advance(17000);
     quorrin::task_record* r = stat->tasks().at(1).get();
-    r->end(bytes, 1, 0);  // the end sample: 0 bytes in 17 s
+    quorrin::sample_scratch scratch;
+    r->end(bytes, 1, 0, scratch);  // the end sample: 0 bytes in 17 s
     quorrin::vq_data report;
     r->write_point_lists(report);
     EXPECT_EQ(0u, r->low_speed_point_list.size());
