@@ -2,7 +2,10 @@
 // they misbehave, then a sequence of calls on the initialised plug-in (the core linked
 // statically, on the manual clock). A model of the task table predicts every result; after each
 // step the module's state is checked against it, and at the end of the input every reference
-// and every block must be back.
+// and every block must be back. Once an input turns the hostile mode on, the host also calls
+// back into the plug-in from inside the calls it serves, releases the plug-in mid-call, fails
+// the module's allocations, hands over the sibling module's data objects and delivers the
+// finish message twice, late or never; a refused or out-of-memory call must change nothing.
 #include "harness.h"
 
 #include <algorithm>
@@ -14,6 +17,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/stat_config.h"
@@ -25,6 +29,7 @@
 #include "support/host_services.h"
 #include "support/module_lock.h"
 #include "support/text.h"
+#include "tessaron.h"
 
 namespace {
 
@@ -66,6 +71,24 @@ private:
     std::size_t m_pos = 0;
 };
 
+// A data object that the host hands over: one of its own, or one made by the sibling module.
+class given_data {
+public:
+    given_data() = default;
+    explicit given_data(refhost::host_ref<refhost::data_object> own) : m_own(std::move(own)) {}
+    explicit given_data(IHostData* sibling) : m_sibling(sibling) {}
+    given_data(given_data&& other) noexcept : m_own(std::move(other.m_own)), m_sibling(std::exchange(other.m_sibling, nullptr)) {}
+    given_data& operator=(given_data&&) = delete;
+    ~given_data() {
+        if (m_sibling) m_sibling->Release();
+    }
+    IHostData* get() const { return m_sibling ? m_sibling : static_cast<IHostData*>(m_own.get()); }
+
+private:
+    refhost::host_ref<refhost::data_object> m_own;
+    IHostData* m_sibling = nullptr;
+};
+
 // The services of the host, in the order of the bits that the input gives for them.
 const GUID* const kServices[] = {&SID_StatDataService,  &SID_SettingsService,    &SID_StatReportService,
                                  &SID_AsynEventService, &SID_TransferStatService, &SID_PeerNetworkService,
@@ -96,9 +119,21 @@ struct kept_services {
     bool ping = false;
 };
 
-class fuzz_session {
+// The UnregisterTask in progress, as its SendAsynMessage hook sees it.
+struct pending_finish {
+    bool active = false;
+    std::int32_t task_id = 0;
+    bool matches = false;  // the model holds the task under that cid
+    std::uintptr_t message = 0;  // what SendAsynMessage was given
+    bool delivered_early = false;  // by a call from inside SendAsynMessage, before the host's own
+    HRESULT early_result = S_OK;
+};
+
+class fuzz_session final : public refhost::call_hook {
 public:
     explicit fuzz_session(byte_source& in) : m_in(in) {}
+    fuzz_session(const fuzz_session&) = delete;
+    fuzz_session& operator=(const fuzz_session&) = delete;
 
     void run() {
         set_up_host();
@@ -106,17 +141,262 @@ public:
         while (!m_in.exhausted() && m_step < kMaxSteps) {
             ++m_step;
             act();
+            if (m_gone) start_after_release();
             check_state();
         }
+        fuzz_fail_allocations(0, 0);
         stop();
         check_released("after Uninitialize");
+        m_host->log.hook = nullptr;
     }
 
 private:
     static constexpr long long kMaxSteps = 400;
+    static constexpr int kMaxNesting = 2;
+
+    // ---- calls into the module -------------------------------------------------------------
+
+    // Runs a call into the module as the host makes it: the module's code runs (its allocations
+    // are the pool's), and an engine call holds the module's one-call-at-a-time guard.
+    template <class F>
+    HRESULT call_module(bool engine, F&& call) {
+        const bool was_in_module = fuzz_in_module(true);
+        if (engine) ++m_engine_depth;
+        const HRESULT hr = call();
+        if (engine) --m_engine_depth;
+        fuzz_in_module(was_in_module);
+        return hr;
+    }
+
+    void enter(const char* call) override {
+        m_context.push_back(fuzz_in_module(false));
+        if (m_hostile && m_engine_depth > 0 && m_nesting < kMaxNesting && !m_in.exhausted()) reenter(call);
+    }
+    void leave(const char*) override {
+        fuzz_in_module(m_context.back());
+        m_context.pop_back();
+    }
+    void calls_module(bool starts) override {
+        if (starts) {
+            m_context.push_back(fuzz_in_module(true));
+        } else {
+            fuzz_in_module(m_context.back());
+            m_context.pop_back();
+        }
+    }
+
+    // The observable state: every record, the address counts, what the ping service was last
+    // told, the timers, the reports and the kept services.
+    std::string snapshot() const {
+        std::string s;
+        char line[256];
+        const auto point = [&](const quorrin::speed_point_heap& list) {
+            if (list.empty()) return std::string("-");
+            const quorrin::speed_point& p = list.top();
+            std::snprintf(line, sizeof line, "%zu:%u,%u,%llu,%llu,%u,%u,%u,%zu", list.size(), p.time, p.elapsed,
+                          static_cast<unsigned long long>(p.delta_bytes), static_cast<unsigned long long>(p.already_dl_bytes),
+                          p.g_dl_speed, p.avgs, static_cast<unsigned>(p.member_task_count), p.ping_cdn_list.size());
+            return std::string(line);
+        };
+        if (m_stat) {
+            for (const auto& [id, r] : m_stat->tasks()) {
+                std::snprintf(line, sizeof line, "task %d %u %u %llu %llu %llu %u %d %d %llu %u %llu %u %u %llu %u %d ", id,
+                              r->last_tick, r->start_tick, static_cast<unsigned long long>(r->last_bytes),
+                              static_cast<unsigned long long>(r->last_up_total),
+                              static_cast<unsigned long long>(r->last_dl_total), r->click_time, r->task_type, r->click_type,
+                              static_cast<unsigned long long>(r->filesize), r->timeb_click,
+                              static_cast<unsigned long long>(r->bytesb_click), r->avgb_click, r->timef_click,
+                              static_cast<unsigned long long>(r->bytesf_click), r->avgf_click, r->unreg_reason);
+                s += line;
+                s += r->cid + "|" + r->gcid + "|" + r->offline_url + "|" + point(r->low_speed_point_list) + "|" +
+                     point(r->high_speed_point_list) + "|";
+                for (const std::uint32_t a : r->cdn_ip_list) s += std::to_string(a) + ",";
+                s += "\n";
+            }
+            for (const auto& [address, count] : m_stat->cdn_ip_refs()) s += std::to_string(address) + "x" + std::to_string(count) + " ";
+        }
+        s += "\ntold";
+        for (const std::uint32_t a : m_host->ping().told()) s += " " + std::to_string(a);
+        // Timers that a message 0 of the harness started are its own doing.
+        s += "\ntimers " + std::to_string(m_host->events().timers().size() - m_extra_timers) + " queued " +
+             std::to_string(m_host->events().queued()) + " reports " + std::to_string(m_host->reports().reports().size()) +
+             " registered " + std::to_string(m_host->services().registered_count()) + " provider " +
+             (quorrin::GetHostServiceProvider() ? "kept" : "none");
+        return s;
+    }
+
+    void expect_unchanged(const std::string& before, const char* what) const {
+        if (snapshot() == before) return;
+        std::fprintf(stderr, "quorrin fuzz: before:\n%s\nafter:\n%s\n", before.c_str(), snapshot().c_str());
+        broken(what, m_step);
+    }
+    // Whether the module failed an allocation since `before` (a fuzz_failed_allocations value).
+    static bool failed_since(long long before) { return fuzz_failed_allocations() != before; }
+    // An E_OUTOFMEMORY result is sound only when an allocation failed and nothing changed.
+    bool out_of_memory(HRESULT hr, long long failed_before, const std::string& before, const char* what) const {
+        if (hr != E_OUTOFMEMORY) return false;
+        expect(failed_since(failed_before), "E_OUTOFMEMORY without a failed allocation");
+        expect_unchanged(before, what);
+        return true;
+    }
 
     void expect(bool condition, const char* what) const {
         if (!condition) broken(what, m_step);
+    }
+
+    // ---- calls from inside the host's calls -------------------------------------------------
+
+    // At about one host call in four the input makes one call into the plug-in from inside it.
+    // While an engine call is in progress, every other engine call is refused and changes nothing;
+    // message 0 and the finish message that the waiting UnregisterTask sent are let through.
+    void reenter(const char* call) {
+        if (m_in.byte() % 4 != 0) return;
+        const std::uint8_t kind = m_in.byte();
+        ++m_nesting;
+        if (m_gone) {
+            // The deferred shut-down: the statistics object is still registered, so still alive.
+            if (m_q && std::strcmp(call, "provider.UnregisterObject") == 0) {
+                const HRESULT hr = call_module(false, [&] { return m_q->UpdateTask(task_id(), 0); });
+                expect(hr == RPC_E_CALL_REJECTED, "a call from inside the deferred shut-down was served");
+            }
+        } else if (!m_q) {
+            // Inside Initialize: only the plug-in object is known yet.
+            const HRESULT hr = call_module(false, [&] { return kind % 2 ? m_plugin->Uninitialize() : m_plugin->Initialize(m_host->provider()); });
+            expect(hr == RPC_E_CALL_REJECTED, "Initialize or Uninitialize from inside Initialize");
+        } else {
+            nested_call(call, kind);
+        }
+        --m_nesting;
+    }
+
+    void nested_call(const char* call, std::uint8_t kind) {
+        const std::string before = snapshot();
+        const auto refused = [&](HRESULT hr, const char* what) {
+            expect(hr == RPC_E_CALL_REJECTED, what);
+            expect_unchanged(before, what);
+        };
+        switch (kind % 14) {
+            case 0: {
+                const std::string cid(20, 'N');
+                std::int32_t interval = -7;
+                const HRESULT hr = call_module(false, [&] {
+                    return m_q->RegisterTask(task_id(), 1, 0, 20, reinterpret_cast<const std::uint8_t*>(cid.data()), 1, 0,
+                                             nullptr, 0, 0, nullptr, &interval, nullptr);
+                });
+                refused(hr, "RegisterTask from inside a host call");
+                expect(interval == -7, "a refused RegisterTask wrote the interval");
+                break;
+            }
+            case 1:
+                refused(call_module(false, [&] { return m_q->UpdateTask(task_id(), m_in.u32()); }), "UpdateTask from inside a host call");
+                break;
+            case 2: {
+                const std::int32_t id = task_id();
+                const auto found = m_tasks.find(id);
+                const std::string cid = found == m_tasks.end() ? std::string(20, 'C') : found->second.cid;
+                const HRESULT hr = call_module(false, [&] {
+                    return m_q->UnregisterTask(id, static_cast<std::uint32_t>(cid.size()),
+                                               reinterpret_cast<const std::uint8_t*>(cid.data()), 0, nullptr, 0);
+                });
+                refused(hr, "UnregisterTask from inside a host call");
+                break;
+            }
+            case 3: {
+                const char* url = m_in.pick(kUrls);
+                const HRESULT hr = call_module(false, [&] {
+                    return m_q->AddOfflineCdnIp(static_cast<std::uint32_t>(std::strlen(url)), url, m_in.u32());
+                });
+                refused(hr, "AddOfflineCdnIp from inside a host call");
+                break;
+            }
+            case 4:
+                refused(call_module(false, [&] { return static_cast<IAsynTimerEvents*>(m_stat)->OnTimer(0); }),
+                        "OnTimer from inside a host call");
+                break;
+            case 5:
+                start_timer_message(before);
+                break;
+            case 6:
+                finish_message_from(call, before);
+                break;
+            case 7:
+                refused(call_module(false, [&] { return sink()->OnMessage(2 + m_in.byte(), 0, 0); }),
+                        "another message from inside a host call");
+                break;
+            case 8:
+                refused(call_module(false, [&] { return sink()->OnMessageEvent(1, 2, 3); }), "OnMessageEvent from inside a host call");
+                break;
+            case 9:
+                refused(call_module(false, [&] { return m_plugin->Uninitialize(); }), "Uninitialize from inside a host call");
+                break;
+            case 10:
+                refused(call_module(false, [&] { return m_plugin->Initialize(m_host->provider()); }),
+                        "Initialize from inside a host call");
+                break;
+            case 11: {
+                // Not engine calls: served at any time, and they change nothing.
+                quorrin::com_ptr<IAsynTimerEvents> timer_sink;
+                expect(m_q->QueryInterface(IID_IAsynTimerEvents, timer_sink.put_void()) == S_OK, "QueryInterface mid-call");
+                timer_sink.reset();
+                expect_unchanged(before, "QueryInterface and Release mid-call");
+                break;
+            }
+            default:
+                // The host lets the plug-in go from inside a call: the object goes at once, its
+                // shut-down when the outermost call returns.
+                if (!m_in.rarely(3) || m_plugin_call) break;
+                m_gone = true;
+                call_module(false, [&] { m_plugin.reset(); return S_OK; });
+                expect_unchanged(before, "the plug-in's shut-down ran inside a call");
+                break;
+        }
+    }
+
+    IAsynMessageEvents* sink() const { return static_cast<IAsynMessageEvents*>(m_stat); }
+
+    // Message 0 is always served: it starts the sweep timer and returns what StartTimer did.
+    void start_timer_message(const std::string& before) {
+        const std::size_t timers = m_host->events().timers().size();
+        const std::uint32_t extra_before = m_extra_timers;
+        const HRESULT hr = call_module(false, [&] { return sink()->OnMessage(0, 0, 0); });
+        if (!m_kept.events) {
+            expect(hr == E_UNEXPECTED, "message 0 without the event service");
+            expect_unchanged(before, "message 0 without the event service");
+            return;
+        }
+        const bool started = !m_host->events().start_timer_fails;
+        expect(hr == (started ? S_OK : E_FAIL), "message 0's result");
+        // (StartTimer is a host call too: from inside it, another message 0 may start a timer.)
+        const std::size_t nested = m_extra_timers - extra_before;
+        expect(m_host->events().timers().size() == timers + nested + (started ? 1 : 0), "message 0 started no timer");
+        if (started) ++m_extra_timers;
+    }
+
+    // Message 1 runs the finish only for the message that the waiting UnregisterTask sent, once,
+    // and before its SendAsynMessage has delivered it; any other gets E_FAIL and changes nothing.
+    void finish_message_from(const char* call, const std::string& before) {
+        const bool sending = m_pending.active && !m_pending.delivered_early && std::strcmp(call, "events.SendAsynMessage") == 0;
+        if (sending) m_pending.message = m_host->events().last_sent().param;
+        std::uintptr_t param = 0;
+        switch (m_in.byte() % 4) {
+            case 0: param = m_host->events().last_sent().param; break;
+            case 1: param = 0; break;
+            case 2: param = m_in.u32(); break;
+            default: param = m_pending.message; break;
+        }
+        const bool served = sending && param == m_pending.message && param != 0;
+        if (!served) {
+            const HRESULT hr = call_module(false, [&] { return sink()->OnMessage(1, param, 0); });
+            expect(hr == E_FAIL, "a finish message that no UnregisterTask waits for");
+            expect_unchanged(before, "a finish message that no UnregisterTask waits for");
+            return;
+        }
+        const std::size_t reports_before = m_host->reports().reports().size();
+        const long long failed_before = fuzz_failed_allocations();
+        const HRESULT hr = call_module(false, [&] { return sink()->OnMessage(1, param, 0); });
+        m_pending.delivered_early = true;
+        m_pending.early_result = hr;
+        finished(hr, failed_before, before, reports_before);
     }
 
     // ---- host set-up -----------------------------------------------------------------------
@@ -200,9 +480,23 @@ private:
     // ---- the plug-in's life ----------------------------------------------------------------
 
     void start() {
+        m_host->log.hook = this;
+        m_stat = nullptr;
+        m_q = nullptr;
+        m_extra_timers = 0;
         auto* object = new quorrin::CDownloadLibPlugin();
         expect(object->QueryInterface(IID_IDownloadLibPlugin, m_plugin.put_void()) == S_OK, "plug-in object");
-        expect(m_plugin->Initialize(m_host->provider()) == S_OK, "Initialize failed");
+        const long long failed_before = fuzz_failed_allocations();
+        HRESULT hr = call_module(true, [&] { return m_plugin->Initialize(m_host->provider()); });
+        if (hr == E_OUTOFMEMORY) {
+            // A start-up that ran out of memory leaves nothing behind, and the host may try again.
+            expect(failed_since(failed_before), "Initialize out of memory without a failed allocation");
+            expect(quorrin::GetHostServiceProvider() == nullptr, "provider kept after Initialize out of memory");
+            check_released("after Initialize out of memory");
+            fuzz_fail_allocations(0, 0);
+            hr = call_module(true, [&] { return m_plugin->Initialize(m_host->provider()); });
+        }
+        expect(hr == S_OK, "Initialize failed");
         m_stat = object->statistics();
         expect(m_stat != nullptr, "no statistics object after Initialize");
         m_q = static_cast<IQuorrin*>(m_host->services().registered(IID_IQuorrin));
@@ -234,7 +528,10 @@ private:
     }
 
     void stop() {
-        expect(m_plugin->Uninitialize() == S_OK, "Uninitialize failed");
+        // The host holds its reference for as long as it calls the plug-in object itself.
+        m_plugin_call = true;
+        expect(call_module(true, [&] { return m_plugin->Uninitialize(); }) == S_OK, "Uninitialize failed");
+        m_plugin_call = false;
         m_plugin.reset();
         m_stat = nullptr;
         m_q = nullptr;
@@ -253,7 +550,10 @@ private:
 
     // A new plug-in session on the same host, possibly with other services and settings.
     void restart() {
-        if (m_in.rarely(4)) expect(m_plugin->Initialize(m_host->provider()) == E_UNEXPECTED, "second Initialize");
+        if (m_in.rarely(4)) {
+            expect(call_module(true, [&] { return m_plugin->Initialize(m_host->provider()); }) == E_UNEXPECTED,
+                   "second Initialize");
+        }
         stop();
         check_released("at restart");
         if (m_in.flag()) {
@@ -270,8 +570,24 @@ private:
 
     // ---- actions ---------------------------------------------------------------------------
 
+    // The plug-in object went (released mid-call, or without Uninitialize): its shut-down must
+    // have run by the time the call returned. Then a new one starts.
+    void start_after_release() {
+        m_gone = false;
+        m_stat = nullptr;
+        m_q = nullptr;
+        m_tasks.clear();
+        expect(!m_plugin, "the plug-in object outlived its release");
+        expect(quorrin::GetHostServiceProvider() == nullptr, "the plug-in's shut-down did not run when its call returned");
+        expect(quorrin::module_lock_count() == 0, "module objects alive after the plug-in's release");
+        m_host->ping().StopAll();
+        check_released("after the plug-in's release");
+        start();
+    }
+
     void act() {
-        switch (m_in.byte() % 16) {
+        const std::uint8_t action = m_in.byte();
+        switch (m_hostile ? action % 24 : action % 16) {
             case 0:
             case 1:
                 register_task();
@@ -304,12 +620,87 @@ private:
             case 13:
                 change_host_values();
                 break;
-            case 14:
-                if (m_in.rarely(4)) restart();
+            case 14: {
+                const std::uint8_t b = m_in.byte();
+                if (b % 4 == 0) restart();
+                if (b % 16 == 13) m_hostile = true;
                 break;
+            }
             case 15:
                 manual_clock::set_wall(manual_clock::wall() + m_in.u32() % 100000);
                 break;
+            default:
+                hostile_action(action % 24);
+                break;
+        }
+    }
+
+    void hostile_action(int which) {
+        using send_mode = refhost::asyn_event_service::send_mode;
+        switch (which) {
+            case 16:
+                // The pool fails one allocation of the module's, or a run of them.
+                fuzz_fail_allocations(m_in.byte() % 48, m_in.rarely(3) ? 1 + m_in.byte() % 32 : 1);
+                break;
+            case 17: {
+                static const send_mode modes[] = {send_mode::deliver, send_mode::drop, send_mode::twice, send_mode::deliver};
+                m_host->events().sending = m_in.pick(modes);
+                break;
+            }
+            case 18:
+                m_sibling_data = !m_sibling_data;
+                break;
+            case 19:
+                direct_message();
+                break;
+            case 20:
+                if (!m_in.rarely(4)) break;
+                // The host lets the plug-in go without Uninitialize: the release shuts it down.
+                m_gone = true;
+                call_module(false, [&] {
+                    m_plugin.reset();
+                    return S_OK;
+                });
+                break;
+            case 21:
+                direct_timer();
+                break;
+            default:
+                fuzz_fail_allocations(0, 0);
+                break;
+        }
+    }
+
+    // A message the host delivers on its own: message 0 starts a timer; message 1 with no
+    // UnregisterTask waiting (a late, repeated or made-up one) and any other id get E_FAIL.
+    void direct_message() {
+        const std::string before = snapshot();
+        const std::uint8_t mode = m_in.byte();
+        if (mode % 5 == 0) {
+            start_timer_message(before);
+            return;
+        }
+        if (mode % 5 == 1) {
+            expect(call_module(true, [&] { return sink()->OnMessageEvent(m_in.u32(), 0, 0); }) == S_OK, "OnMessageEvent");
+            expect_unchanged(before, "OnMessageEvent");
+            return;
+        }
+        const std::uint32_t id = mode % 5 == 2 ? 2 + m_in.byte() : 1;
+        const std::uintptr_t param = m_in.flag() ? m_host->events().last_sent().param : (m_in.flag() ? 0 : m_in.u32());
+        expect(call_module(true, [&] { return sink()->OnMessage(id, param, 0); }) == E_FAIL, "a message nobody waits for");
+        expect_unchanged(before, "a message nobody waits for");
+    }
+
+    // OnTimer called straight away: a sweep, whether or not a timer runs.
+    void direct_timer() {
+        const std::string before = snapshot();
+        const long long failed_before = fuzz_failed_allocations();
+        const HRESULT hr = call_module(true, [&] { return static_cast<IAsynTimerEvents*>(m_stat)->OnTimer(7); });
+        if (m_gone || out_of_memory(hr, failed_before, before, "OnTimer out of memory")) return;
+        expect(hr == S_OK, "OnTimer result");
+        const std::uint32_t now = manual_clock::tick();
+        for (auto it = m_tasks.begin(); it != m_tasks.end();) {
+            it = now - it->second.last_tick > m_overdue ? m_tasks.erase(it) : std::next(it);
         }
     }
 
@@ -368,9 +759,24 @@ private:
     }
 
     // A data object that the host hands over: none, an empty one, or one with an offline URL.
-    refhost::host_ref<refhost::data_object> some_data(bool with_url) {
+    // In the hostile mode it may come from the sibling module, whose objects the module shares.
+    given_data some_data(bool with_url) {
         const std::uint8_t mode = m_in.byte() % 5;
         if (mode == 0) return {};
+        if (m_sibling_data && mode != 4) {
+            IHostData* data = nullptr;
+            expect(tessaron_create_data(with_url ? "task" : "cdn", &data) == S_OK && data, "sibling data object");
+            if (with_url && mode < 3) {
+                const char* url = m_in.pick(kUrls);
+                data->PutString(11, "offline_url", static_cast<std::uint32_t>(std::strlen(url)), url);
+            } else if (!with_url) {
+                for (int i = m_in.byte() % 4; i > 0; --i) {
+                    const char* key = m_in.pick(kAddressTexts);
+                    data->PutInt64(static_cast<std::uint32_t>(std::strlen(key)), key, m_in.u32());
+                }
+            }
+            return given_data(data);
+        }
         refhost::host_ref<refhost::data_object> data = m_host->make_data(with_url ? "task" : "cdn");
         if (with_url) {
             if (mode == 1 || mode == 2) data->put_string("offline_url", m_in.pick(kUrls));
@@ -378,7 +784,7 @@ private:
         } else {
             for (int i = m_in.byte() % 4; i > 0; --i) data->put_int(m_in.pick(kAddressTexts), m_in.u32());
         }
-        return data;
+        return given_data(std::move(data));
     }
 
     void register_task() {
@@ -410,13 +816,18 @@ private:
             array.count = static_cast<std::uint32_t>(entries.size());
             array.entries = entries.data();
         }
-        refhost::host_ref<refhost::data_object> data = some_data(true);
+        given_data data = some_data(true);
         const bool no_interval = m_in.rarely(24);
         std::int32_t interval = -7;
+        const std::string before = m_hostile ? snapshot() : std::string();
+        const long long failed_before = fuzz_failed_allocations();
 
-        const HRESULT hr = m_q->RegisterTask(id, task_type, click_type, cid.length, pointer_of(cid), file_size,
-                                             gcid.length, pointer_of(gcid), time_before, bytes_before, addresses,
-                                             no_interval ? nullptr : &interval, data.get());
+        const HRESULT hr = call_module(true, [&] {
+            return m_q->RegisterTask(id, task_type, click_type, cid.length, pointer_of(cid), file_size, gcid.length,
+                                     pointer_of(gcid), time_before, bytes_before, addresses,
+                                     no_interval ? nullptr : &interval, data.get());
+        });
+        if (!m_gone && out_of_memory(hr, failed_before, before, "RegisterTask out of memory")) return;
 
         HRESULT want = S_OK;
         bool writes_interval = true;
@@ -434,9 +845,10 @@ private:
                    (addresses && addresses->count && !addresses->entries)) {
             want = E_POINTER;  // refused only where the call would read through the pointer
         }
+        if (hr == E_OUTOFMEMORY && failed_since(failed_before)) return;  // the plug-in went meanwhile
         expect(hr == want, "RegisterTask result");
         if (!no_interval) expect(interval == (writes_interval ? m_interval : -7), "RegisterTask interval out");
-        if (hr != S_OK) return;
+        if (hr != S_OK || m_gone) return;
 
         expected_task task;
         task.cid = cid.length ? cid.bytes.substr(0, cid.length) : std::string();
@@ -470,9 +882,13 @@ private:
         const std::int32_t id = task_id();
         const auto found = m_tasks.find(id);
         const std::uint64_t bytes = some_bytes(found == m_tasks.end() ? 0 : found->second.last_bytes);
-        const HRESULT hr = m_q->UpdateTask(id, bytes);
+        const std::string before = m_hostile ? snapshot() : std::string();
+        const long long failed_before = fuzz_failed_allocations();
+        const HRESULT hr = call_module(true, [&] { return m_q->UpdateTask(id, bytes); });
+        if (!m_gone && out_of_memory(hr, failed_before, before, "UpdateTask out of memory")) return;
+        if (hr == E_OUTOFMEMORY && failed_since(failed_before)) return;
         expect(hr == (found == m_tasks.end() ? E_FAIL : S_OK), "UpdateTask result");
-        if (found == m_tasks.end()) return;
+        if (found == m_tasks.end() || m_gone) return;
         found->second.last_tick = manual_clock::tick();
         found->second.last_bytes = bytes;
     }
@@ -498,29 +914,71 @@ private:
             default:
                 break;  // the right cid
         }
-        refhost::host_ref<refhost::data_object> figures = some_data(false);
+        given_data figures = some_data(false);
         const std::uint64_t downloaded = some_bytes(found == m_tasks.end() ? 0 : found->second.last_bytes);
         const auto reason = static_cast<std::int32_t>(m_in.u32());
         const std::size_t reports_before = m_host->reports().reports().size();
         const bool null_with_length = null_cid && !cid.empty();
+        const std::string before = m_hostile ? snapshot() : std::string();
+        const long long failed_before = fuzz_failed_allocations();
+        m_pending = pending_finish{};
+        m_pending.active = !null_with_length;
+        m_pending.task_id = id;
+        m_pending.matches = found != m_tasks.end() && found->second.cid == cid;
 
-        const HRESULT hr = m_q->UnregisterTask(id, static_cast<std::uint32_t>(cid.size()),
-                                               null_cid ? nullptr : reinterpret_cast<const std::uint8_t*>(cid.data()),
-                                               downloaded, figures.get(), reason);
+        const HRESULT hr = call_module(true, [&] {
+            return m_q->UnregisterTask(id, static_cast<std::uint32_t>(cid.size()),
+                                       null_cid ? nullptr : reinterpret_cast<const std::uint8_t*>(cid.data()), downloaded,
+                                       figures.get(), reason);
+        });
+        const pending_finish pending = m_pending;
+        m_pending.active = false;
 
-        HRESULT want = S_OK;
+        const refhost::asyn_event_service& events = m_host->events();
+        using send_mode = refhost::asyn_event_service::send_mode;
         if (null_with_length) {
-            want = E_POINTER;
-        } else if (m_kept.events && m_host->events().send_fails) {
-            want = E_FAIL;
-        } else if (found == m_tasks.end() || found->second.cid != cid) {
-            want = E_FAIL;
-        }
-        expect(hr == want, "UnregisterTask result");
-        if (hr != S_OK) {
+            expect(hr == E_POINTER, "UnregisterTask with a null cid");
+            if (m_hostile && !m_gone) expect_unchanged(before, "UnregisterTask with a null cid");
+        } else if (pending.delivered_early) {
+            // Finished (or not) by the call from inside SendAsynMessage; the host's own delivery
+            // afterwards, if any, is refused.
+            const bool host_result = hr == (events.sending == send_mode::drop ? S_OK : E_FAIL);
+            expect(hr == pending.early_result || host_result, "UnregisterTask result after an early delivery");
+        } else if (m_kept.events && (events.send_fails || events.sending == send_mode::drop)) {
+            // Nothing delivered the message: the task is not finished.
+            expect(hr == E_FAIL || (hr == E_OUTOFMEMORY && failed_since(failed_before)), "UnregisterTask without delivery");
             expect(m_host->reports().reports().size() == reports_before, "a report for a task that did not finish");
+            if (m_hostile && !m_gone) expect_unchanged(before, "UnregisterTask without delivery");
+        } else {
+            finished(hr, failed_before, before, reports_before);
+            if (m_kept.events && events.sending == send_mode::twice && hr != E_OUTOFMEMORY) {
+                expect(events.second_result() == E_FAIL, "a second delivery of the finish message was served");
+            }
+        }
+    }
+
+    // The finish of the task that m_pending names, delivered now with result hr.
+    void finished(HRESULT hr, long long failed_before, const std::string& before, std::size_t reports_before) {
+        const auto found = m_tasks.find(m_pending.task_id);
+        if (hr == E_OUTOFMEMORY) {
+            expect(failed_since(failed_before), "E_OUTOFMEMORY without a failed allocation");
+            if (m_gone) return;
+            // Either nothing changed, or the task finished all the same with its report lost.
+            if (m_stat->tasks().count(m_pending.task_id) != 0 || !m_pending.matches) {
+                if (m_hostile) expect_unchanged(before, "an UnregisterTask out of memory");
+                expect(m_host->reports().reports().size() == reports_before, "a report from a finish out of memory");
+            } else {
+                m_tasks.erase(found);
+            }
             return;
         }
+        if (!m_pending.matches) {
+            expect(hr == E_FAIL, "UnregisterTask result");
+            expect(m_host->reports().reports().size() == reports_before, "a report for a task that did not finish");
+            if (m_hostile && !m_gone) expect_unchanged(before, "an UnregisterTask that finished nothing");
+            return;
+        }
+        expect(hr == S_OK, "UnregisterTask result");
         const std::uint32_t seconds = (manual_clock::tick() - found->second.start_tick) / 1000;
         const bool reported = static_cast<std::uint32_t>(seconds * 1000u) > m_dt_duration && m_kept.report &&
                               !m_host->reports().submit_fails;
@@ -544,13 +1002,18 @@ private:
         const std::uint32_t length = null_url && m_in.flag() ? 0 : static_cast<std::uint32_t>(url.size());
         const std::uint32_t address = m_in.flag() ? quorrin::parse_ipv4(m_in.pick(kAddressTexts)) : m_in.u32();
 
-        const HRESULT hr = m_q->AddOfflineCdnIp(length, null_url ? nullptr : url.data(), address);
+        const std::string before = m_hostile ? snapshot() : std::string();
+        const long long failed_before = fuzz_failed_allocations();
+        const HRESULT hr = call_module(true, [&] { return m_q->AddOfflineCdnIp(length, null_url ? nullptr : url.data(), address); });
+        if (!m_gone && out_of_memory(hr, failed_before, before, "AddOfflineCdnIp out of memory")) return;
+        if (hr == E_OUTOFMEMORY && failed_since(failed_before)) return;
 
         if (null_url && length) {
             expect(hr == E_POINTER, "AddOfflineCdnIp with a null URL");
             return;
         }
         expect(hr == S_OK, "AddOfflineCdnIp result");
+        if (m_gone) return;
         const std::string wanted = url.substr(0, length);
         for (auto& [id, task] : m_tasks) {
             const quorrin::task_record* record = m_stat->tasks().count(id) ? m_stat->tasks().at(id).get() : nullptr;
@@ -562,8 +1025,14 @@ private:
 
     void fire_timers() {
         const bool running = !m_host->events().timers().empty();
+        const std::string before = m_hostile ? snapshot() : std::string();
+        const long long failed_before = fuzz_failed_allocations();
+        ++m_engine_depth;
         m_host->events().fire_timers();
-        if (!running) return;
+        --m_engine_depth;
+        if (!running || m_gone) return;
+        // OnTimer's result goes to the host alone: a sweep out of memory must have changed nothing.
+        if (failed_since(failed_before) && snapshot() == before) return;
         const std::uint32_t now = manual_clock::tick();
         for (auto it = m_tasks.begin(); it != m_tasks.end();) {
             it = now - it->second.last_tick > m_overdue ? m_tasks.erase(it) : std::next(it);
@@ -718,11 +1187,20 @@ private:
         const std::set<std::uint32_t>& told = m_host->ping().told();
         expect(told.size() == counts.size(), "the ping service was told another set than the watched one");
         for (const auto& entry : counts) expect(told.count(entry.first) == 1, "a watched address not told to the ping service");
-        expect(m_host->events().timers().size() <= 1, "more than one timer");
+        expect(m_host->events().timers().size() <= 1 + m_extra_timers, "more timers than message 0 started");
     }
 
     byte_source& m_in;
     long long m_step = 0;
+    bool m_hostile = false;       // calls from inside host calls, failing allocations, ...
+    bool m_sibling_data = false;  // task and report data from the sibling module
+    bool m_gone = false;          // the plug-in object was released; its session is over
+    bool m_plugin_call = false;   // a call on the plug-in object itself is in progress
+    int m_engine_depth = 0;       // engine calls in progress, as the module's guard sees them
+    int m_nesting = 0;            // calls made from inside host calls, in progress
+    std::vector<bool> m_context;  // whether the module's code ran before each host call began
+    pending_finish m_pending;
+    std::uint32_t m_extra_timers = 0;  // timers that a message 0 of the harness's started
     std::unique_ptr<refhost::reference_host> m_host;
     bool m_present[kServiceCount] = {};
     std::uint32_t m_failing = 0;
@@ -745,6 +1223,12 @@ int quorrin_fuzz_one(const std::uint8_t* data, std::size_t size) {
     // The host's registries are made once and kept: not blocks of this input's.
     refhost::ledger::instance();
     refhost::data_object::own(nullptr);
+    fuzz_fail_allocations(0, 0);
+    fuzz_in_module(false);
+    // The sibling module's registries, likewise: made by its first object.
+    IHostData* sibling = nullptr;
+    if (tessaron_create_data("warm-up", &sibling) == S_OK && sibling) sibling->Release();
+    const std::size_t sibling_before = tessaron_live_objects();
     const long long blocks_before = fuzz_live_blocks();
     {
         byte_source in(data, size);
@@ -752,6 +1236,7 @@ int quorrin_fuzz_one(const std::uint8_t* data, std::size_t size) {
         session.run();
     }
     if (refhost::ledger::instance().live() != 0) broken("host objects outlived their host", -1);
+    if (tessaron_live_objects() != sibling_before) broken("the sibling module's data objects outlived the session", -1);
     if (fuzz_live_blocks() != blocks_before) {
         std::fprintf(stderr, "quorrin fuzz: %lld blocks not given back\n", fuzz_live_blocks() - blocks_before);
         broken("memory not given back", -1);

@@ -6,5 +6,5 @@ add_executable(fuzz_replay
   ${PROJECT_SOURCE_DIR}/fuzz/counting_new.cpp
   ${PROJECT_SOURCE_DIR}/tests/unit/manual_clock.cpp)
 target_include_directories(fuzz_replay PRIVATE ${PROJECT_SOURCE_DIR}/fuzz ${PROJECT_SOURCE_DIR}/tests/unit)
-target_link_libraries(fuzz_replay PRIVATE quorrin_core quorrin_host)
+target_link_libraries(fuzz_replay PRIVATE quorrin_core quorrin_host tessaron)
 add_test(NAME fuzz_corpus_replay COMMAND fuzz_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus)

@@ -15,8 +15,12 @@ std::size_t asyn_event_service::deliver_posted() {
     while (!m_queue.empty()) {
         const message m = m_queue.front();
         m_queue.pop_front();
-        const module_callback in_module(m_log->hook);
-        m_posted_results.push_back(m.sink->OnMessage(m.id, m.param, m.extra));
+        HRESULT result = S_OK;
+        {
+            const module_callback in_module(m_log->hook);
+            result = m.sink->OnMessage(m.id, m.param, m.extra);
+        }
+        m_posted_results.push_back(result);
         ++delivered;
     }
     return delivered;
