@@ -208,8 +208,9 @@ private:
                               static_cast<unsigned long long>(r->bytesb_click), r->avgb_click, r->timef_click,
                               static_cast<unsigned long long>(r->bytesf_click), r->avgf_click, r->unreg_reason);
                 s += line;
-                s += r->cid + "|" + r->gcid + "|" + r->offline_url + "|" + point(r->low_speed_point_list) + "|" +
-                     point(r->high_speed_point_list) + "|";
+                s.append(r->cid.data(), r->cid.size()).append("|").append(r->gcid.data(), r->gcid.size()).append("|");
+                s.append(r->offline_url.data(), r->offline_url.size()).append("|");
+                s += point(r->low_speed_point_list) + "|" + point(r->high_speed_point_list) + "|";
                 for (const std::uint32_t a : r->cdn_ip_list) s += std::to_string(a) + ",";
                 s += "\n";
             }
