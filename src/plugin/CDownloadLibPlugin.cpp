@@ -22,20 +22,29 @@ CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
 namespace {
 
 // The shut-down sequence, under the engine guard. Nothing in it may fail.
-void shut_down(CQuorrin* stat, bool unregister) noexcept {
+void shut_down(CQuorrin* stat, bool unregister, bool deferred = false) noexcept {
     if (IHostServiceProvider* provider = GetHostServiceProvider(); provider && unregister) {
         provider->UnregisterObject(&IID_IQuorrin);
     }
-    // Deleted directly, not released: nobody else may hold it now (its base checks that), and its
-    // destructor needs the event service still kept.
-    delete stat;
+    // Closed while the event service is still kept. Then deleted directly, not released: nobody
+    // else may hold it now (its base checks that). Only a shut-down deferred to the end of an
+    // engine call lets the caller of that call keep the reference it holds for the call: the
+    // object goes with that caller's Release.
+    if (stat) {
+        stat->Close();
+        if (deferred && stat->ref_count() > 1) {
+            stat->Release();
+        } else {
+            delete stat;
+        }
+    }
     release_kept_services();
     stat_config::release();
     stat_data::release();
     setting::release();
 }
 
-void deferred_shut_down(void* stat) noexcept { shut_down(static_cast<CQuorrin*>(stat), true); }
+void deferred_shut_down(void* stat) noexcept { shut_down(static_cast<CQuorrin*>(stat), true, true); }
 
 }  // namespace
 

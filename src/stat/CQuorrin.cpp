@@ -36,7 +36,11 @@ void parse_cdn_ips(const cdn_ip_array& array, cdn_ip_set& out) {
 
 CQuorrin::CQuorrin() : CUnknownSingleThread("CQuorrin") {}
 
-CQuorrin::~CQuorrin() {
+CQuorrin::~CQuorrin() { Close(); }
+
+void CQuorrin::Close() {
+    if (m_closed) return;
+    m_closed = true;
     if (IAsynEventService* events = GetAsynEventService()) {
         events->StopTimers(timer_sink());
         events->UnadviseMessages(message_sink());
@@ -77,6 +81,7 @@ HRESULT CQuorrin::RegisterTask(std::int32_t task_id, std::int32_t task_type, std
                                std::uint64_t bytes_before, const cdn_ip_array* cdn_ips, std::int32_t* interval_out,
                                IHostData* task_data) {
     return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, m_closed);
         return register_task(task_id, task_type, click_type, cid_length, cid, file_size, gcid_length, gcid,
                              time_before_ms, bytes_before, cdn_ips, interval_out, task_data);
     });
@@ -128,6 +133,7 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
 
 HRESULT CQuorrin::UpdateTask(std::int32_t task_id, std::uint64_t downloaded) {
     return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, m_closed);
         const auto found = m_mapTasks.find(task_id);
         RETURN_HR_IF(E_FAIL, found == m_mapTasks.end());
         found->second->sample(downloaded, static_cast<std::uint16_t>(m_mapTasks.size()), m_scratch);
@@ -137,6 +143,7 @@ HRESULT CQuorrin::UpdateTask(std::int32_t task_id, std::uint64_t downloaded) {
 
 HRESULT CQuorrin::AddOfflineCdnIp(std::uint32_t url_length, const char* url, std::uint32_t address) {
     return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, m_closed);
         RETURN_HR_IF(E_POINTER, url == nullptr && url_length != 0);
         const std::string_view wanted = url_length ? std::string_view(url, url_length) : std::string_view();
         for (auto& [id, record] : m_mapTasks) {

@@ -41,8 +41,12 @@ public:
     static constexpr std::uint32_t kSweepPeriodMs = 15000;
 
     CQuorrin();
-    // Stops the timer, withdraws the message sink and discards every open task without a report.
+    // Closes the object if that has not happened yet.
     ~CQuorrin() override;
+    // Stops the timer, withdraws the message sink and discards every open task without a report;
+    // from then on every engine call gets E_UNEXPECTED. For a shut-down that cannot destroy the
+    // object at once: the caller of the call in progress may still hold it for that call.
+    void Close();
 
     // Copies the sample interval, advises the message sink and posts message 0 (which starts the
     // timer). E_UNEXPECTED without the asynchronous event service; a failed AdviseMessages is
@@ -102,6 +106,7 @@ private:
     // its one delivery. Any other message 1 points at nothing the module still owns.
     std::atomic<const finish_message*> m_pendingFinish{nullptr};
     sample_scratch m_scratch;
+    bool m_closed = false;
 };
 
 // The addresses of a host array, in order: each entry's characters (at most its 20) parsed as

@@ -14,6 +14,7 @@ namespace quorrin {
 HRESULT CQuorrin::UnregisterTask(std::int32_t task_id, std::uint32_t cid_length, const std::uint8_t* cid,
                                  std::uint64_t downloaded, IHostData* report_data, std::int32_t reason) {
     return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, m_closed);
         RETURN_HR_IF(E_POINTER, cid == nullptr && cid_length != 0);
         return unregister_task(task_id, cid_length, cid, downloaded, report_data, reason);
     });
@@ -52,7 +53,7 @@ HRESULT CQuorrin::OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_
         case kStartTimerMessage: {
             // Served at any time: it touches nothing of the engine's.
             IAsynEventService* events = GetAsynEventService();
-            RETURN_HR_IF(E_UNEXPECTED, events == nullptr);
+            RETURN_HR_IF(E_UNEXPECTED, events == nullptr || m_closed);
             return events->StartTimer(timer_sink(), 0, kSweepPeriodMs, 1);
         }
         case kFinishMessage: {
@@ -96,6 +97,7 @@ HRESULT CQuorrin::FinishTask(const finish_message& message) {
 
 HRESULT CQuorrin::OnTimer(std::uint32_t) {
     return guarded_call([&] {
+        RETURN_HR_IF(E_UNEXPECTED, m_closed);
         const std::uint32_t now = platform::tick_count();
         for (auto it = m_mapTasks.begin(); it != m_mapTasks.end();) {
             if (it->second->is_overdue(now)) {

@@ -171,6 +171,19 @@ TEST_F(HostileCalls, ShutDownWaitsForTheCallInProgress) {
     expect_clean();
 }
 
+// The event service holds the sink for the length of a tick: let go of inside it, the statistics
+// object is closed as the tick's call returns and goes with the service's own Release.
+TEST_F(HostileCalls, ShutDownInsideATickLeavesTheSinkToItsHolder) {
+    hook.at = "ping.StopAll";
+    hook.action = [&] { plugin.reset(); };
+    tick();
+    EXPECT_EQ(nullptr, hook.action);
+    EXPECT_EQ(nullptr, host->services().registered(IID_IQuorrin));
+    EXPECT_EQ(0u, host->events().timers().size());
+    EXPECT_EQ(0, quorrin::module_lock_count());
+    expect_clean();
+}
+
 // Each allocation of a call fails in turn: the call returns E_OUTOFMEMORY and nothing changed,
 // until the call needs no more and succeeds. A finish whose report cannot be built is the one
 // exception: the task is finished (once) and the report lost.
