@@ -153,8 +153,10 @@ public:
     event_service() : host_object(&SID_AsynEventService) {}
     HRESULT STDMETHODCALLTYPE StartTimer(IAsynTimerEvents* sink, std::uint32_t id, std::uint32_t period_ms,
                                          std::int32_t) override {
+        if (!sink) return E_POINTER;
+        sink->AddRef();
         StopTimers(m_timer_sink);
-        (m_timer_sink = sink)->AddRef();
+        m_timer_sink = sink;
         m_timer_id = id;
         m_period = std::chrono::milliseconds(period_ms);
         m_next_tick = std::chrono::steady_clock::now() + m_period;
@@ -165,6 +167,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE AdviseMessages(IAsynMessageEvents* sink) override {
+        if (!sink) return E_POINTER;
         if (m_sink) return E_UNEXPECTED;  // this host serves one plug-in
         (m_sink = sink)->AddRef();
         return S_OK;
