@@ -7,25 +7,36 @@ set -euo pipefail
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 prefix=${WINEPREFIX:-$HOME/.wine}
-ready=$prefix/.quorrin-prefix-ready
 
-[ -f "$ready" ] && exit 0
+# The system DLLs are in place and the registry holds what wine.inf's default section writes.
+complete() {
+  [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] &&
+    grep -q CurrentBuildNumber "$prefix/system.reg" 2>/dev/null
+}
+
+complete && exit 0
 parent=$(dirname "$prefix")
 mkdir -p "$parent"
 exec 9<"$parent"
 flock 9
-[ -f "$ready" ] && exit 0
+complete && exit 0
 
+# Wine's own processes must not inherit the lock (9<&-): they outlive this script.
 start=$(date +%s)
 if [ -z "$(ls -A "$prefix" 2>/dev/null)" ]; then
   echo "wine-prefix: making Wine's prefix in $prefix (minutes where Wine runs emulated)" >&2
-  wine wineboot --init
-  # Nobody else uses a prefix this new: wait until its processes end and the registry is saved.
-  wineserver -w
-else
-  # Made before, but not known to be complete: update it in place (a no-op for a sound prefix).
-  echo "wine-prefix: checking Wine's prefix in $prefix" >&2
-  wine wineboot --update
+  # Under emulation the first program may give up waiting ("could not load kernel32.dll") while
+  # wineboot goes on making the prefix: what counts is the prefix once all its processes ended.
+  wine wineboot --init 9<&- || true
+  wineserver -w 9<&-
 fi
-touch "$ready"
+if ! complete; then
+  echo "wine-prefix: completing Wine's prefix in $prefix" >&2
+  wine wineboot --update 9<&- || true
+  wineserver -w 9<&-
+fi
+if ! complete; then
+  echo "wine-prefix: Wine's prefix in $prefix is still incomplete after wineboot" >&2
+  exit 1
+fi
 echo "wine-prefix: ready after $(( $(date +%s) - start )) s" >&2
