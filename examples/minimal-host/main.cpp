@@ -261,6 +261,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetInt(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                      const char* key, std::int32_t* value) override {
         const std::string k = text(section_length, section) + "/" + text(key_length, key);
+        if (!value) return E_POINTER;
         if (k != "Quorrin/sample_interval" && k != "Quorrin/dt_duration") return E_FAIL;  // the default
         *value = 1000;
         return S_OK;
