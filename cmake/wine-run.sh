@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Runs a Win32 program under Wine quietly: no debug channels, no Mono or Gecko prompts.
+# Runs a Win32 program under Wine quietly: no debug channels, no Mono or Gecko prompts. The
+# prefix is made first if it is missing, once, however many of these start together.
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+"$(dirname "$0")/wine-prefix.sh" || exit 1
 exec wine "$@"

@@ -12,6 +12,9 @@ for preset in native win32; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+# Wine makes its prefix on first use; the Win32 tests start in parallel, so make it now, once.
+echo "== win32: Wine prefix"
+cmake/wine-prefix.sh
 for preset in native win32; do
   echo "== $preset: tests"
   ctest --preset "$preset" -j "$jobs"

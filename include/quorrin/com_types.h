@@ -1,5 +1,6 @@
-// Base COM types of the host contract. On Win32 they are the system's own; elsewhere they are
-// declared here with the same layout, so that the same interface headers serve both builds.
+// Base COM types of the host contract. On Win32 they are the system's own (IID_IUnknown and
+// IID_IClassFactory come from its uuid library); elsewhere they are declared here with the same
+// layout, so that the same interface headers serve both builds.
 #pragma once
 
 #include <cstdint>
@@ -75,8 +76,8 @@ protected:
     ~IClassFactory() = default;
 };
 
-extern const GUID IID_IUnknown;
-extern const GUID IID_IClassFactory;
+inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 #endif
 
 namespace quorrin {

@@ -1,26 +1,46 @@
-// Every id of the host contract. Declared here once and defined in src/support/ids.cpp,
-// so the module, the reference host and the tests share one definition of each.
+// Every id of the host contract, defined here once: a host needs these headers and no source
+// file of the module.
 #pragma once
 
 #include "quorrin/com_types.h"
 
-extern const GUID CLSID_DownloadLibPlugin;  // {1F9E90A0-D9C5-4117-A29C-590469D5A869} the plug-in's one class
-extern const GUID IID_IDownloadLibPlugin;  // {D2D3CA33-E582-49E9-83D8-A7CBAC3BB187}
-extern const GUID LIBID_quorrin;  // {1F19951C-C639-4C50-A3E9-77C4EFB3439F} type library id; the module ships no type library
-extern const GUID IID_IQuorrin;  // {BB4518B4-CEA0-4570-B46B-39F8E76779B6} also the id under which the statistics object is registered
-extern const GUID IID_IAsynTimerEvents;  // {066765B7-E6C5-4A3C-BB69-E75AA440946F}
-extern const GUID IID_IAsynMessageEvents;  // {E0913DE3-B289-4A4D-A244-8D90D67A4B68}
-extern const GUID IID_IStringSetter;  // {83A323B1-3B99-496F-91BE-5786FC213443}
-extern const GUID IID_IHostData;  // {93BAD8F6-48DB-4FC8-8508-6B99CB17A997}
-extern const GUID CLSID_HostData;  // {2CDAD45E-494F-41D1-A1BD-AE5A9797E629} class of a new empty host data object
-extern const GUID SID_AsynEventService;  // {ECB1468E-DF17-4BAA-9105-84FC292F4B61} service id, also its interface id
-extern const GUID SID_StatReportService;  // {772D1C1A-319C-4433-9DCE-2499CCBC503A} service id, also its interface id
-extern const GUID SID_TransferStatService;  // {91453857-E5CB-4C2F-B0C5-74F961850055} service id, also its interface id
-extern const GUID IID_ITransferTotals;  // {44396E3B-BD1E-4CEC-B2DD-7F926D82A557} asked of the transfer statistics service
-extern const GUID SID_PeerNetworkService;  // {040E0FB3-FC0C-4D26-B1E1-D3136E1EAD23} service id; the interface is asked for next
-extern const GUID IID_IPeerNetworkService;  // {6BD1D3FE-1E39-4A70-86AA-5C9F2319433D}
-extern const GUID SID_PingService;  // {F49C916B-8116-4797-AC5F-702A4B9D71F9} service id; the interface is asked for next
-extern const GUID IID_IPingService;  // {60A710BB-35C9-461D-97CB-B2AE5D230685}
-extern const GUID SID_StatDataService;  // {2C0AB158-B601-46DD-B00A-CE3A3040EB67} service id, also its interface id
-extern const GUID SID_SettingsService;  // {30A29138-545F-4CFA-BC75-94352DA5A566} service id, also its interface id
-extern const GUID SID_SpeedLimitService;  // {00C8A828-7FBF-4AFB-84A6-FD0BD0336624} service id, also its interface id
+// {1F9E90A0-D9C5-4117-A29C-590469D5A869} the plug-in's one class
+inline constexpr GUID CLSID_DownloadLibPlugin = {0x1F9E90A0, 0xD9C5, 0x4117, {0xA2, 0x9C, 0x59, 0x04, 0x69, 0xD5, 0xA8, 0x69}};
+// {D2D3CA33-E582-49E9-83D8-A7CBAC3BB187}
+inline constexpr GUID IID_IDownloadLibPlugin = {0xD2D3CA33, 0xE582, 0x49E9, {0x83, 0xD8, 0xA7, 0xCB, 0xAC, 0x3B, 0xB1, 0x87}};
+// {1F19951C-C639-4C50-A3E9-77C4EFB3439F} type library id; the module ships no type library
+inline constexpr GUID LIBID_quorrin = {0x1F19951C, 0xC639, 0x4C50, {0xA3, 0xE9, 0x77, 0xC4, 0xEF, 0xB3, 0x43, 0x9F}};
+// {BB4518B4-CEA0-4570-B46B-39F8E76779B6} also the id under which the statistics object is registered
+inline constexpr GUID IID_IQuorrin = {0xBB4518B4, 0xCEA0, 0x4570, {0xB4, 0x6B, 0x39, 0xF8, 0xE7, 0x67, 0x79, 0xB6}};
+// {066765B7-E6C5-4A3C-BB69-E75AA440946F}
+inline constexpr GUID IID_IAsynTimerEvents = {0x066765B7, 0xE6C5, 0x4A3C, {0xBB, 0x69, 0xE7, 0x5A, 0xA4, 0x40, 0x94, 0x6F}};
+// {E0913DE3-B289-4A4D-A244-8D90D67A4B68}
+inline constexpr GUID IID_IAsynMessageEvents = {0xE0913DE3, 0xB289, 0x4A4D, {0xA2, 0x44, 0x8D, 0x90, 0xD6, 0x7A, 0x4B, 0x68}};
+// {83A323B1-3B99-496F-91BE-5786FC213443}
+inline constexpr GUID IID_IStringSetter = {0x83A323B1, 0x3B99, 0x496F, {0x91, 0xBE, 0x57, 0x86, 0xFC, 0x21, 0x34, 0x43}};
+// {93BAD8F6-48DB-4FC8-8508-6B99CB17A997}
+inline constexpr GUID IID_IHostData = {0x93BAD8F6, 0x48DB, 0x4FC8, {0x85, 0x08, 0x6B, 0x99, 0xCB, 0x17, 0xA9, 0x97}};
+// {2CDAD45E-494F-41D1-A1BD-AE5A9797E629} class of a new empty host data object
+inline constexpr GUID CLSID_HostData = {0x2CDAD45E, 0x494F, 0x41D1, {0xA1, 0xBD, 0xAE, 0x5A, 0x97, 0x97, 0xE6, 0x29}};
+// {ECB1468E-DF17-4BAA-9105-84FC292F4B61} service id, also its interface id
+inline constexpr GUID SID_AsynEventService = {0xECB1468E, 0xDF17, 0x4BAA, {0x91, 0x05, 0x84, 0xFC, 0x29, 0x2F, 0x4B, 0x61}};
+// {772D1C1A-319C-4433-9DCE-2499CCBC503A} service id, also its interface id
+inline constexpr GUID SID_StatReportService = {0x772D1C1A, 0x319C, 0x4433, {0x9D, 0xCE, 0x24, 0x99, 0xCC, 0xBC, 0x50, 0x3A}};
+// {91453857-E5CB-4C2F-B0C5-74F961850055} service id, also its interface id
+inline constexpr GUID SID_TransferStatService = {0x91453857, 0xE5CB, 0x4C2F, {0xB0, 0xC5, 0x74, 0xF9, 0x61, 0x85, 0x00, 0x55}};
+// {44396E3B-BD1E-4CEC-B2DD-7F926D82A557} asked of the transfer statistics service
+inline constexpr GUID IID_ITransferTotals = {0x44396E3B, 0xBD1E, 0x4CEC, {0xB2, 0xDD, 0x7F, 0x92, 0x6D, 0x82, 0xA5, 0x57}};
+// {040E0FB3-FC0C-4D26-B1E1-D3136E1EAD23} service id; the interface is asked for next
+inline constexpr GUID SID_PeerNetworkService = {0x040E0FB3, 0xFC0C, 0x4D26, {0xB1, 0xE1, 0xD3, 0x13, 0x6E, 0x1E, 0xAD, 0x23}};
+// {6BD1D3FE-1E39-4A70-86AA-5C9F2319433D}
+inline constexpr GUID IID_IPeerNetworkService = {0x6BD1D3FE, 0x1E39, 0x4A70, {0x86, 0xAA, 0x5C, 0x9F, 0x23, 0x19, 0x43, 0x3D}};
+// {F49C916B-8116-4797-AC5F-702A4B9D71F9} service id; the interface is asked for next
+inline constexpr GUID SID_PingService = {0xF49C916B, 0x8116, 0x4797, {0xAC, 0x5F, 0x70, 0x2A, 0x4B, 0x9D, 0x71, 0xF9}};
+// {60A710BB-35C9-461D-97CB-B2AE5D230685}
+inline constexpr GUID IID_IPingService = {0x60A710BB, 0x35C9, 0x461D, {0x97, 0xCB, 0xB2, 0xAE, 0x5D, 0x23, 0x06, 0x85}};
+// {2C0AB158-B601-46DD-B00A-CE3A3040EB67} service id, also its interface id
+inline constexpr GUID SID_StatDataService = {0x2C0AB158, 0xB601, 0x46DD, {0xB0, 0x0A, 0xCE, 0x3A, 0x30, 0x40, 0xEB, 0x67}};
+// {30A29138-545F-4CFA-BC75-94352DA5A566} service id, also its interface id
+inline constexpr GUID SID_SettingsService = {0x30A29138, 0x545F, 0x4CFA, {0xBC, 0x75, 0x94, 0x35, 0x2D, 0xA5, 0xA5, 0x66}};
+// {00C8A828-7FBF-4AFB-84A6-FD0BD0336624} service id, also its interface id
+inline constexpr GUID SID_SpeedLimitService = {0x00C8A828, 0x7FBF, 0x4AFB, {0x84, 0xA6, 0xFD, 0x0B, 0xD0, 0x33, 0x66, 0x24}};

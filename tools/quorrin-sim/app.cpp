@@ -7,6 +7,7 @@
 
 #include "module_loader.h"
 #include "outputs.h"
+#include "quorrin/version.h"
 #include "scenario.h"
 #include "session.h"
 
@@ -18,7 +19,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "quorrin-sim"};
     std::string module_path = refhost::plugin_module::default_path();
     std::string scenario_path, out_path, html_path;
-    bool quiet = false, print_scenario = false, check_only = false;
+    bool quiet = false, print_scenario = false, check_only = false, show_version = false;
     app.add_option("--module", module_path, "the module to load (default: the one next to this program)");
     app.add_option("--scenario", scenario_path, "a scenario in JSON (default: the built-in one)");
     app.add_option("--out", out_path, "write the reports there instead of standard output");
@@ -26,6 +27,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     app.add_flag("--quiet", quiet, "no progress lines on standard error (the summary stays)");
     app.add_flag("--print-scenario", print_scenario, "print the built-in scenario's JSON and exit");
     app.add_flag("--check", check_only, "check the scenario file and exit without running it");
+    app.add_flag("--version", show_version, "print the release this program belongs to and exit");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
         app.parse(reversed);
@@ -37,6 +39,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return 2;
     }
 
+    if (show_version) {
+        out << "quorrin-sim " << QUORRIN_VERSION << "\n";
+        return 0;
+    }
     if (print_scenario) {
         out << builtin_scenario_text();
         return 0;

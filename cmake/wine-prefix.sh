@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Makes Wine's prefix (WINEPREFIX, by default ~/.wine) complete before Win32 programs run, and
+# returns once it is. Wine makes a missing prefix on its first start, and programs started beside
+# that first one fail ("chdir to .../server-...") until it is done; a start that was interrupted
+# leaves a prefix that Wine never completes by itself. Concurrent callers wait for the one at work.
+set -euo pipefail
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+prefix=${WINEPREFIX:-$HOME/.wine}
+
+# The system DLLs are in place and the registry holds what wine.inf's default section writes.
+complete() {
+  [ -f "$prefix/drive_c/windows/system32/kernel32.dll" ] &&
+    grep -q CurrentBuildNumber "$prefix/system.reg" 2>/dev/null
+}
+
+complete && exit 0
+parent=$(dirname "$prefix")
+mkdir -p "$parent"
+exec 9<"$parent"
+flock 9
+complete && exit 0
+
+# Wine's own processes must not inherit the lock (9<&-): they outlive this script.
+start=$(date +%s)
+if [ -z "$(ls -A "$prefix" 2>/dev/null)" ]; then
+  echo "wine-prefix: making Wine's prefix in $prefix (minutes where Wine runs emulated)" >&2
+  # Under emulation the first program may give up waiting ("could not load kernel32.dll") while
+  # wineboot goes on making the prefix: what counts is the prefix once all its processes ended.
+  wine wineboot --init 9<&- || true
+  wineserver -w 9<&-
+fi
+if ! complete; then
+  echo "wine-prefix: completing Wine's prefix in $prefix" >&2
+  wine wineboot --update 9<&- || true
+  wineserver -w 9<&-
+fi
+if ! complete; then
+  echo "wine-prefix: Wine's prefix in $prefix is still incomplete after wineboot" >&2
+  exit 1
+fi
+echo "wine-prefix: ready after $(( $(date +%s) - start )) s" >&2
