@@ -315,7 +315,9 @@ private:
                         "OnTimer from inside a host call");
                 break;
             case 5:
-                start_timer_message(before);
+                // StopTimers and UnadviseMessages come only from the statistics object's close.
+                start_timer_message(before, std::strcmp(call, "events.StopTimers") == 0 ||
+                                                std::strcmp(call, "events.UnadviseMessages") == 0);
                 break;
             case 6:
                 finish_message_from(call, before);
@@ -355,12 +357,13 @@ private:
 
     IAsynMessageEvents* sink() const { return static_cast<IAsynMessageEvents*>(m_stat); }
 
-    // Message 0 is always served: it starts the sweep timer and returns what StartTimer did.
-    void start_timer_message(const std::string& before) {
+    // Message 0 is always served: it starts the sweep timer and returns what StartTimer did; once
+    // the statistics object is closing, it starts nothing and answers E_UNEXPECTED.
+    void start_timer_message(const std::string& before, bool closing = false) {
         const std::size_t timers = m_host->events().timers().size();
         const std::uint32_t extra_before = m_extra_timers;
         const HRESULT hr = call_module(false, [&] { return sink()->OnMessage(0, 0, 0); });
-        if (!m_kept.events) {
+        if (!m_kept.events || closing) {
             expect(hr == E_UNEXPECTED, "message 0 without the event service");
             expect_unchanged(before, "message 0 without the event service");
             return;

@@ -30,6 +30,11 @@ void asyn_event_service::fire_timers() {
     // A sink may stop its timers from inside OnTimer: walk a copy, holding each sink meanwhile.
     const std::vector<timer> running = m_timers;
     for (const timer& t : running) {
+        // Stopped by an earlier tick of this walk: its sink may be gone.
+        if (std::none_of(m_timers.begin(), m_timers.end(),
+                         [&](const timer& r) { return r.sink == t.sink && r.id == t.id; })) {
+            continue;
+        }
         t.sink->AddRef();
         {
             const module_callback in_module(m_log->hook);
