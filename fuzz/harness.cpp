@@ -127,6 +127,7 @@ struct pending_finish {
     std::uintptr_t message = 0;  // what SendAsynMessage was given
     bool delivered_early = false;  // by a call from inside SendAsynMessage, before the host's own
     HRESULT early_result = S_OK;
+    bool consumed = false;  // delivered once, early or by the host: no later delivery is served
 };
 
 class fuzz_session final : public refhost::call_hook {
@@ -170,13 +171,21 @@ private:
 
     void enter(const char* call) override {
         m_context.push_back(fuzz_in_module(false));
+        if (std::strcmp(call, "events.SendAsynMessage") == 0) ++m_sending;
+        m_calls.push_back(call);
         if (m_hostile && m_engine_depth > 0 && m_nesting < kMaxNesting && !m_in.exhausted()) reenter(call);
     }
-    void leave(const char*) override {
+    void leave(const char* call) override {
+        if (std::strcmp(call, "events.SendAsynMessage") == 0) --m_sending;
+        m_calls.pop_back();
         fuzz_in_module(m_context.back());
         m_context.pop_back();
     }
     void calls_module(bool starts) override {
+        // SendAsynMessage's own delivery of the finish message takes it, early or not.
+        if (starts && m_pending.active && !m_calls.empty() && std::strcmp(m_calls.back(), "events.SendAsynMessage") == 0) {
+            m_pending.consumed = true;
+        }
         if (starts) {
             m_context.push_back(fuzz_in_module(true));
         } else {
@@ -320,7 +329,7 @@ private:
                                                 std::strcmp(call, "events.UnadviseMessages") == 0);
                 break;
             case 6:
-                finish_message_from(call, before);
+                finish_message_from(before);
                 break;
             case 7:
                 refused(call_module(false, [&] { return sink()->OnMessage(2 + m_in.byte(), 0, 0); }),
@@ -378,8 +387,9 @@ private:
 
     // Message 1 runs the finish only for the message that the waiting UnregisterTask sent, once,
     // and before its SendAsynMessage has delivered it; any other gets E_FAIL and changes nothing.
-    void finish_message_from(const char* call, const std::string& before) {
-        const bool sending = m_pending.active && !m_pending.delivered_early && std::strcmp(call, "events.SendAsynMessage") == 0;
+    void finish_message_from(const std::string& before) {
+        // Anywhere inside SendAsynMessage (also from a host call nested in it) until one delivery.
+        const bool sending = m_pending.active && !m_pending.consumed && m_sending > 0;
         if (sending) m_pending.message = m_host->events().last_sent().param;
         std::uintptr_t param = 0;
         switch (m_in.byte() % 4) {
@@ -397,6 +407,7 @@ private:
         }
         const std::size_t reports_before = m_host->reports().reports().size();
         const long long failed_before = fuzz_failed_allocations();
+        m_pending.consumed = true;
         const HRESULT hr = call_module(false, [&] { return sink()->OnMessage(1, param, 0); });
         m_pending.delivered_early = true;
         m_pending.early_result = hr;
@@ -1211,6 +1222,8 @@ private:
     kept_services m_kept;
     quorrin::com_ptr<IDownloadLibPlugin> m_plugin;
     quorrin::CQuorrin* m_stat = nullptr;
+    int m_sending = 0;  // depth of SendAsynMessage calls under way
+    std::vector<const char*> m_calls;  // the host calls under way, innermost last
     IQuorrin* m_q = nullptr;
     std::map<std::int32_t, expected_task> m_tasks;
     cdn_ip_entry m_spare_entry{};
