@@ -28,7 +28,8 @@ ctest --preset native -j "$jobs"
 win32_only=()
 if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
   echo "== win32: Wine runs emulated here; the simulator's tests run natively only"
-  win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$')
+  # Each death test starts Wine again: a test program may take many minutes.
+  win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$' --timeout 2400)
 fi
 echo "== win32: tests"
 ctest --preset win32 -j "$jobs" "${win32_only[@]}"
