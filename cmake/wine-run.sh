@@ -2,6 +2,7 @@
 # Runs a Win32 program under Wine quietly: no debug channels, no Mono or Gecko prompts. The
 # prefix is made first if it is missing, once, however many of these start together.
 export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# No debugger either: a program that crashes ends at once and its test fails, rather than waiting.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml,winedbg.exe=}
 "$(dirname "$0")/wine-prefix.sh" || exit 1
 exec wine "$@"

@@ -30,6 +30,9 @@ if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && [ "${QUORRIN_WIN32_
   echo "== win32: Wine runs emulated here; the simulator's tests run natively only"
   # Each death test starts Wine again: a test program may take many minutes.
   win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$' --timeout 2400)
+  # Under qemu, Wine cannot turn a fault into an exception, so IsBadCodePtr on an unreadable page
+  # kills the process: the test that hands the module unreadable objects runs natively only.
+  export GTEST_FILTER=-DataWrapper.UnreadableSourcesAreNotFollowed
 fi
 echo "== win32: tests"
 ctest --preset win32 -j "$jobs" "${win32_only[@]}"
