@@ -14,15 +14,19 @@ complete() {
     grep -q CurrentBuildNumber "$prefix/system.reg" 2>/dev/null
 }
 
-complete && exit 0
+# Only under the lock: a prefix being made looks complete before its maker is done with it.
 parent=$(dirname "$prefix")
 mkdir -p "$parent"
 exec 9<"$parent"
+start=$(date +%s)
 flock 9
-complete && exit 0
+if complete; then
+  waited=$(( $(date +%s) - start ))
+  [ "$waited" -lt 2 ] || echo "wine-prefix: ready after $waited s, made by another caller" >&2
+  exit 0
+fi
 
 # Wine's own processes must not inherit the lock (9<&-): they outlive this script.
-start=$(date +%s)
 if [ -z "$(ls -A "$prefix" 2>/dev/null)" ]; then
   echo "wine-prefix: making Wine's prefix in $prefix (minutes where Wine runs emulated)" >&2
   # Under emulation the first program may give up waiting ("could not load kernel32.dll") while

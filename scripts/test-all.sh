@@ -12,18 +12,32 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# Wine makes its prefix on first use, and the Win32 tests start in parallel: it is made once,
+# before them. Where Wine runs emulated that takes many minutes, so it goes on beside the builds
+# and the native tests.
+mkdir -p build
+prefix_log=build/wine-prefix.log
+cmake/wine-prefix.sh >"$prefix_log" 2>&1 &
+prefix_pid=$!
+
 jobs=$(nproc 2>/dev/null || echo 2)
 for preset in native win32; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
-# Wine makes its prefix on first use; the Win32 tests start in parallel, so make it now, once.
-echo "== win32: Wine prefix"
-cmake/wine-prefix.sh
 
 echo "== native: tests"
 ctest --preset native -j "$jobs"
+
+echo "== win32: Wine prefix"
+prefix_status=0
+wait "$prefix_pid" || prefix_status=$?
+grep '^wine-prefix:' "$prefix_log" || true
+if [ "$prefix_status" -ne 0 ]; then
+  cat "$prefix_log" >&2
+  exit "$prefix_status"
+fi
 
 win32_only=()
 if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
