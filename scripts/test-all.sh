@@ -12,12 +12,27 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+emulated=0
+grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
+
+# Where Wine runs emulated, starting a Wine session (its services and device manager) costs
+# minutes, and a test program that finds no session running pays it again. There one session
+# stays up for the whole Win32 run: a persistent wineserver, its services started by a program
+# whose output goes nowhere, so that no test's output pipe is held open by them.
+keep_session() {
+  [ "$emulated" = 1 ] || return 0
+  wineserver -p </dev/null >/dev/null 2>&1 || true
+  WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winedbg.exe= wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  echo "wine-prefix: session up"
+}
+[ "$emulated" = 1 ] && trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+
 # Wine makes its prefix on first use, and the Win32 tests start in parallel: it is made once,
 # before them. Where Wine runs emulated that takes many minutes, so it goes on beside the builds
 # and the native tests.
 mkdir -p build
 prefix_log=build/wine-prefix.log
-cmake/wine-prefix.sh >"$prefix_log" 2>&1 &
+(cmake/wine-prefix.sh && keep_session) >"$prefix_log" 2>&1 &
 prefix_pid=$!
 
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -40,7 +55,7 @@ if [ "$prefix_status" -ne 0 ]; then
 fi
 
 win32_only=()
-if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
+if [ "$emulated" = 1 ] && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
   echo "== win32: Wine runs emulated here; the simulator's tests run natively only"
   # Each death test starts Wine again: a test program may take many minutes.
   win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$' --timeout 2400)
