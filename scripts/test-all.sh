@@ -22,7 +22,7 @@ grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386 && emulated=1
 keep_session() {
   [ "$emulated" = 1 ] || return 0
   wineserver -p </dev/null >/dev/null 2>&1 || true
-  WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml,winedbg.exe= wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+  cmake/wine-run.sh cmd /c exit </dev/null >/dev/null 2>&1 || true
   echo "wine-prefix: session up"
 }
 [ "$emulated" = 1 ] && trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
