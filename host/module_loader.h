@@ -28,6 +28,8 @@ public:
     // Why loading failed, or which entry point is missing.
     const std::string& error() const { return m_error; }
     void* symbol(const char* name) const;
+    // The HMODULE on Win32, the dlopen handle elsewhere.
+    void* handle() const { return m_handle; }
 
     get_class_object_fn DllGetClassObject = nullptr;
     no_argument_fn DllCanUnloadNow = nullptr;
