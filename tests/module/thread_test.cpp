@@ -112,8 +112,10 @@ TEST_F(SecondThread, EngineCallsAreRefusedAndChangeNothing) {
         EXPECT_EQ(RPC_E_CALL_REJECTED, timer->OnTimer(0));
         com_ptr<IAsynMessageEvents> messages;
         ASSERT_EQ(S_OK, q->QueryInterface(IID_IAsynMessageEvents, messages.put_void()));
-        EXPECT_EQ(E_FAIL, messages->OnMessage(1, 0, 0));
+        EXPECT_EQ(RPC_E_CALL_REJECTED, messages->OnMessage(0, 0, 0));
+        EXPECT_EQ(RPC_E_CALL_REJECTED, messages->OnMessage(1, 0, 0));
         EXPECT_EQ(RPC_E_CALL_REJECTED, messages->OnMessage(2, 0, 0));
+        EXPECT_EQ(RPC_E_CALL_REJECTED, messages->OnMessageEvent(0, 0, 0));
         EXPECT_EQ(RPC_E_CALL_REJECTED, plugin->Uninitialize());
         EXPECT_EQ(RPC_E_CALL_REJECTED, plugin->Initialize(host->provider()));
     });
