@@ -590,7 +590,7 @@ void session::play() {
         if (due > at) {
             if (m_o.virtual_time) {
                 m_virtual_ms = due;
-                virtual_clock::set(due);
+                refhost::virtual_clock::set(due);
                 continue;
             }
             status();
@@ -617,12 +617,12 @@ void session::run() {
     event("loaded " + m_o.module_path);
     // The module's clock follows the session's from here to the end of the session.
     struct system_clock_again {
-        ~system_clock_again() { virtual_clock::stop(); }
+        ~system_clock_again() { refhost::virtual_clock::stop(); }
     } restore;
     if (m_o.virtual_time) {
-        const std::string why = virtual_clock::attach(module.handle());
+        const std::string why = refhost::virtual_clock::attach(module.handle());
         if (!why.empty()) return fail("no virtual time: " + why);
-        virtual_clock::start(m_s.virtual_clock.tick_ms, m_s.virtual_clock.unix_time);
+        refhost::virtual_clock::start(m_s.virtual_clock.tick_ms, m_s.virtual_clock.unix_time);
         m_r.virtual_time = true;
     }
     const steady::time_point wall_start = steady::now();

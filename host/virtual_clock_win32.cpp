@@ -10,27 +10,34 @@
 #include "virtual_clock.h"
 #include "virtual_clock_state.h"
 
-namespace sim::virtual_clock {
+namespace refhost::virtual_clock {
 
 namespace {
 
-DWORD WINAPI virtual_GetTickCount() { return g_clock.active ? g_clock.tick() : GetTickCount(); }
+using mode = clock_state::mode;
 
-ULONGLONG WINAPI virtual_GetTickCount64() { return g_clock.active ? g_clock.tick64() : GetTickCount64(); }
+DWORD WINAPI virtual_GetTickCount() {
+    if (g_clock.how == mode::system) return GetTickCount();
+    return static_cast<DWORD>(g_clock.tick64(g_clock.how == mode::shifted ? GetTickCount64() : 0));
+}
 
-__time64_t __cdecl virtual_time64(__time64_t* out) {
-    if (!g_clock.active) return _time64(out);
-    const auto now = static_cast<__time64_t>(g_clock.unix_time());
+ULONGLONG WINAPI virtual_GetTickCount64() {
+    if (g_clock.how == mode::system) return GetTickCount64();
+    return g_clock.tick64(g_clock.how == mode::shifted ? GetTickCount64() : 0);
+}
+
+template <class T>
+T module_time(T (*system_time)(T*), T* out) {
+    if (g_clock.how == mode::system) return system_time(out);
+    const auto system = g_clock.how == mode::shifted ? static_cast<std::uint64_t>(system_time(nullptr)) : 0;
+    const auto now = static_cast<T>(g_clock.unix_time(system));
     if (out) *out = now;
     return now;
 }
 
-__time32_t __cdecl virtual_time32(__time32_t* out) {
-    if (!g_clock.active) return _time32(out);
-    const auto now = static_cast<__time32_t>(g_clock.unix_time());
-    if (out) *out = now;
-    return now;
-}
+__time64_t __cdecl virtual_time64(__time64_t* out) { return module_time(&_time64, out); }
+
+__time32_t __cdecl virtual_time32(__time32_t* out) { return module_time(&_time32, out); }
 
 struct redirect {
     const char* name;
@@ -90,4 +97,4 @@ std::string attach(void* module_handle) {
     return tick ? std::string() : "the module imports no GetTickCount by name";
 }
 
-}  // namespace sim::virtual_clock
+}  // namespace refhost::virtual_clock
