@@ -54,7 +54,7 @@ std::size_t task_table::lower_bound(std::int32_t id) const {
     if (length == 0) return 0;
     while (length > 1) {
         const std::size_t half = length / 2;
-        base = base[half - 1] < id ? base + half : base;
+        base += static_cast<std::size_t>(base[half - 1] < id) * half;
         length -= half;
     }
     return static_cast<std::size_t>(base - ids) + (*base < id);
