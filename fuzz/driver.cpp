@@ -16,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "call_arguments.h"
 #include "harness.h"
+#include "host_setting.h"
 #include "hostile_host.h"
 #include "manual_clock.h"
 #include "session.h"
@@ -27,36 +29,6 @@
 
 namespace {
 
-// A data object that the host hands over: one of its own, or one made by the sibling module.
-class given_data {
-public:
-    given_data() = default;
-    explicit given_data(refhost::host_ref<refhost::data_object> own) : m_own(std::move(own)) {}
-    explicit given_data(IHostData* sibling) : m_sibling(sibling) {}
-    given_data(given_data&& other) noexcept : m_own(std::move(other.m_own)), m_sibling(std::exchange(other.m_sibling, nullptr)) {}
-    given_data& operator=(given_data&&) = delete;
-    ~given_data() {
-        if (m_sibling) m_sibling->Release();
-    }
-    IHostData* get() const { return m_sibling ? m_sibling : static_cast<IHostData*>(m_own.get()); }
-
-private:
-    refhost::host_ref<refhost::data_object> m_own;
-    IHostData* m_sibling = nullptr;
-};
-
-// The services of the host, in the order of the bits that the input gives for them.
-const GUID* const kServices[] = {&SID_StatDataService,  &SID_SettingsService,    &SID_StatReportService,
-                                 &SID_AsynEventService, &SID_TransferStatService, &SID_PeerNetworkService,
-                                 &SID_PingService,      &SID_SpeedLimitService};
-constexpr std::size_t kServiceCount = sizeof kServices / sizeof kServices[0];
-enum service_index { stat_data_at, settings_at, report_at, events_at, transfer_at, peer_at, ping_at, speed_limit_at };
-
-const char* const kAddressTexts[] = {"10.0.0.1",        "10.0.0.2",  "192.168.1.20", "255.255.255.255", "0.0.0.0",
-                                     "1.2.3.4",         "10.0.0.1 ", "999.1.1.1",    "abc",             "",
-                                     "012.0x10.1.1",    "10.0.0",    "1.2.3.4.5",    "12345678901234567890"};
-const char* const kUrls[] = {"http://o/1", "http://o/2", "", "http://offline.example/a/very/long/path/file.bin"};
-
 class driver {
 public:
     explicit driver(byte_source& in) : m_s(in), m_hooks(m_s) {}
@@ -64,7 +36,7 @@ public:
     driver& operator=(const driver&) = delete;
 
     void run() {
-        set_up_host();
+        m_setting.set_up(&m_hooks);
         start();
         while (!m_s.in.exhausted() && g_fuzz_step < kMaxSteps) {
             ++g_fuzz_step;
@@ -86,84 +58,6 @@ private:
 
     IAsynMessageEvents* sink() const { return m_s.stat; }
 
-    // ---- host set-up -----------------------------------------------------------------------
-
-    void set_up_host() {
-        static const std::uint32_t start_ticks[] = {1000000u, 0xFFFFFFFFu - 20000u, 0xFFFFFFFFu - 999u, 0u};
-        const std::uint8_t t = m_s.in.byte();
-        manual_clock::set_tick(t < 200 ? start_ticks[t % 4] : m_s.in.u32());
-        manual_clock::set_wall(1700000000u + m_s.in.byte());
-
-        refhost::host_options options;
-        const std::uint8_t presence = m_s.in.byte();
-        for (std::size_t i = 0; i < kServiceCount; ++i) m_present[i] = (presence & 0x80) || (presence & (1u << i)) == 0;
-        options.stat_data = m_present[stat_data_at];
-        options.settings = m_present[settings_at];
-        options.stat_report = m_present[report_at];
-        options.asyn_event = m_present[events_at];
-        options.transfer_stat = m_present[transfer_at];
-        options.peer_network = m_present[peer_at];
-        options.ping = m_present[ping_at];
-        options.speed_limit = m_present[speed_limit_at];
-        m_s.host = std::make_unique<refhost::reference_host>(options);
-        m_s.host->log.hook = &m_hooks;
-        m_s.host->log.enabled = false;
-        m_s.host->log.on_violation = [](const std::string& what) {
-            std::fprintf(stderr, "quorrin fuzz: host saw %s\n", what.c_str());
-            broken("a call broke the host contract");
-        };
-        refhost::ledger::instance().clear_errors();
-        configure();
-        choose_failing_services();
-    }
-
-    void configure() {
-        static const std::int32_t intervals[] = {0, 999, 1000, 3000, static_cast<std::int32_t>(0x80000000u), -1};
-        static const std::int32_t overdues[] = {0, 10000, 10001, 30000, 60000, -1};
-        static const std::int32_t counts[] = {0, 5, 6, 14, 40, 1};
-        static const std::int32_t durations[] = {0, 1, 999, 1000, 15000, -1};
-        refhost::value_table& values = m_s.host->stat_values();
-        config_value(values, "Quorrin", "sample_interval", intervals);
-        config_value(values, "Quorrin", "overdue", overdues);
-        config_value(values, "Quorrin", "low_count", counts);
-        config_value(values, "Quorrin", "high_count", counts);
-        config_value(values, "Quorrin", "dt_duration", durations);
-        static const std::int32_t bandwidths[] = {0, 1, 100000, -1, 0x7FFFFFFF, 2};
-        config_value(values, "net_detect", "bandwidth", bandwidths);
-        static const std::int32_t task_counts[] = {0, 1, 3, -1, 65536, 2};
-        config_value(m_s.host->setting_ints(), "env", "user_task_count", task_counts);
-        static const std::int32_t bools[] = {0, 1, 2, -1, 1, 0};
-        config_value(m_s.host->setting_bools(), "debug", "show_peer_id", bools);
-        config_value(m_s.host->setting_bools(), "debug", "ignore_user_set_speed", bools);
-        // A configuration service that writes and then fails, or fails outright.
-        const std::uint8_t failing = m_s.in.byte();
-        if (failing == 0xFE) values.answer("Quorrin", "low_count", E_FAIL);
-        if (failing == 0xFF) values.fail_all(E_FAIL);
-        if (failing == 0xFD) m_s.host->setting_ints().fail_all(E_FAIL);
-    }
-
-    template <std::size_t N>
-    void config_value(refhost::value_table& table, const char* section, const char* key, const std::int32_t (&options)[N]) {
-        const std::uint8_t b = m_s.in.byte();
-        if (b % 8 == 0) {
-            table.erase(section, key);
-        } else if (b % 8 == 7) {
-            table.set(section, key, static_cast<std::int32_t>(m_s.in.u32()));
-        } else {
-            table.set(section, key, options[(b / 8) % N]);
-        }
-    }
-
-    void choose_failing_services() {
-        const std::uint8_t failing = m_s.in.rarely(4) ? m_s.in.byte() : 0;
-        m_failing = failing;
-        refhost::service_provider& provider = m_s.host->services();
-        provider.failing_services.clear();
-        for (std::size_t i = 0; i < kServiceCount; ++i) {
-            if (failing & (1u << i)) provider.failing_services.push_back(*kServices[i]);
-        }
-        provider.failure_hands_out = m_s.in.rarely(2);
-    }
 
     // ---- the plug-in's life ----------------------------------------------------------------
 
@@ -197,16 +91,7 @@ private:
         expect(m_s.stat != nullptr, "no statistics object after Initialize");
         expect(m_s.host->services().registered(IID_IQuorrin) == static_cast<IQuorrin*>(m_s.stat), "IQuorrin not registered");
 
-        const refhost::service_provider& provider = m_s.host->services();
-        const auto kept = [&](service_index i) {
-            return m_present[i] && ((m_failing & (1u << i)) == 0 || provider.failure_hands_out);
-        };
-        kept_services& k = m_s.expected.kept;
-        k.events = kept(events_at);
-        k.report = kept(report_at);
-        k.transfer = kept(transfer_at);
-        k.peer = kept(peer_at) && !m_s.host->peer().refuse_interface;
-        k.ping = kept(ping_at) && !m_s.host->ping().refuse_interface;
+        const kept_services& k = m_s.expected.kept = m_setting.kept();
         expect((quorrin::GetAsynEventService() != nullptr) == k.events, "event service kept or not");
         expect((quorrin::GetStatReportService() != nullptr) == k.report, "report service kept or not");
         expect((quorrin::GetTransferStatService() != nullptr) == k.transfer, "transfer service kept or not");
@@ -261,14 +146,7 @@ private:
         }
         stop();
         check_released("at restart");
-        if (m_s.in.flag()) {
-            const std::size_t i = m_s.in.byte() % kServiceCount;
-            m_present[i] = !m_present[i];
-            m_s.host->set_present(*kServices[i], m_present[i]);
-        }
-        if (m_s.in.flag()) configure();
-        if (m_s.in.flag()) choose_failing_services();
-        if (m_s.in.rarely(4)) m_s.host->peer().refuse_interface = !m_s.host->peer().refuse_interface;
+        m_setting.change_between_sessions();
         if (m_s.in.rarely(4)) m_s.host->ping().refuse_interface = !m_s.host->ping().refuse_interface;
         start();
     }
@@ -301,14 +179,14 @@ private:
                 break;
             case 9:
             case 10:
-                step_clock();
+                m_setting.step_clock();
                 break;
             case 11:
             case 12:
-                toggle_behaviour();
+                m_setting.toggle_behaviour();
                 break;
             case 13:
-                change_host_values();
+                m_setting.change_values();
                 break;
             case 14: {
                 const std::uint8_t b = m_s.in.byte();
@@ -413,85 +291,18 @@ private:
         m_s.expected.sweep();
     }
 
-    // A byte string of one of the interesting lengths, or null with a length.
-    struct id_bytes {
-        std::string bytes;
-        std::uint32_t length = 0;
-        bool null = false;
-    };
-    id_bytes some_id_bytes() {
-        static const std::uint32_t lengths[] = {20, 20, 20, 0, 19, 21, 1, 4096};
-        id_bytes id;
-        const std::uint8_t mode = m_s.in.byte();
-        id.length = lengths[mode % 8];
-        if (mode >= 248) id.length = m_s.in.u32() % 70000;
-        id.bytes = m_s.in.text(std::min<std::uint32_t>(id.length, 24));
-        id.bytes.resize(id.length, static_cast<char>('A' + mode % 26));
-        id.null = m_s.in.rarely(16);
-        if (id.null && m_s.in.flag()) id.length = 0;
-        return id;
-    }
-    static const std::uint8_t* pointer_of(const id_bytes& id) {
-        return id.null ? nullptr : reinterpret_cast<const std::uint8_t*>(id.bytes.data());
-    }
-
-    std::uint64_t some_bytes(std::uint64_t last) {
-        switch (m_s.in.byte() % 6) {
-            case 0:
-                return last + m_s.in.u32() % 5000000;  // forwards
-            case 1:
-                return last - m_s.in.u32() % 5000000;  // backwards
-            case 2:
-                return ~std::uint64_t{0} - m_s.in.byte();  // at the top, about to wrap
-            case 3:
-                return last + (~std::uint64_t{0} - m_s.in.u32());  // wraps past zero
-            case 4:
-                return 0;
-            default:
-                return m_s.in.u64();
-        }
-    }
-
-    // A data object that the host hands over: none, an empty one, or one with an offline URL.
-    // In the hostile mode it may come from the sibling module, whose objects the module shares.
-    given_data some_data(bool with_url) {
-        const std::uint8_t mode = m_s.in.byte() % 5;
-        if (mode == 0) return {};
-        if (m_s.sibling_data && mode != 4) {
-            IHostData* data = nullptr;
-            expect(tessaron_create_data(with_url ? "task" : "cdn", &data) == S_OK && data, "sibling data object");
-            if (with_url && mode < 3) {
-                const char* url = m_s.in.pick(kUrls);
-                data->PutString(11, "offline_url", static_cast<std::uint32_t>(std::strlen(url)), url);
-            } else if (!with_url) {
-                for (int i = m_s.in.byte() % 4; i > 0; --i) {
-                    const char* key = m_s.in.pick(kAddressTexts);
-                    data->PutInt64(static_cast<std::uint32_t>(std::strlen(key)), key, m_s.in.u32());
-                }
-            }
-            return given_data(data);
-        }
-        refhost::host_ref<refhost::data_object> data = m_s.host->make_data(with_url ? "task" : "cdn");
-        if (with_url) {
-            if (mode == 1 || mode == 2) data->put_string("offline_url", m_s.in.pick(kUrls));
-            if (mode == 3) data->put_int("offline_url", 7);  // not text
-        } else {
-            for (int i = m_s.in.byte() % 4; i > 0; --i) data->put_int(m_s.in.pick(kAddressTexts), m_s.in.u32());
-        }
-        return given_data(std::move(data));
-    }
 
     void register_task() {
         const std::int32_t id = m_s.any_id();
         static const std::int32_t click_types[] = {0, 1, 0, 1, 2, -1};
         const std::int32_t click_type = m_s.in.byte() < 240 ? m_s.in.pick(click_types) : static_cast<std::int32_t>(m_s.in.u32());
         const std::int32_t task_type = static_cast<std::int32_t>(m_s.in.byte()) - 8;
-        const id_bytes cid = some_id_bytes();
-        const id_bytes gcid = some_id_bytes();
+        const id_bytes cid = some_id_bytes(m_s.in);
+        const id_bytes gcid = some_id_bytes(m_s.in);
         const std::uint64_t file_size = m_s.in.u64();
         static const std::uint32_t times[] = {0, 999, 1000, 10500, 0xFFFFFFFFu};
         const std::uint32_t time_before = m_s.in.byte() < 200 ? m_s.in.pick(times) : m_s.in.u32();
-        const std::uint64_t bytes_before = some_bytes(0);
+        const std::uint64_t bytes_before = some_bytes(m_s.in, 0);
 
         std::vector<cdn_ip_entry> entries;
         cdn_ip_array array{};
@@ -506,18 +317,18 @@ private:
         } else if (mode >= 4) {
             addresses = &array;
             const std::size_t count = 1 + (mode == 7 ? m_s.in.byte() + m_s.in.byte() : m_s.in.byte() % 6);
-            for (std::size_t i = 0; i < count; ++i) entries.push_back(some_entry());
+            for (std::size_t i = 0; i < count; ++i) entries.push_back(some_entry(m_s.in));
             array.count = static_cast<std::uint32_t>(entries.size());
             array.entries = entries.data();
         }
-        given_data data = some_data(true);
+        given_data data = some_data(m_s, true);
         const bool no_interval = m_s.in.rarely(24);
         std::int32_t interval = -7;
         const before_call at = m_s.before(m_s.hostile);
 
         const HRESULT hr = m_hooks.call_module([&] {
-            return m_s.stat->RegisterTask(id, task_type, click_type, cid.length, pointer_of(cid), file_size, gcid.length,
-                                     pointer_of(gcid), time_before, bytes_before, addresses,
+            return m_s.stat->RegisterTask(id, task_type, click_type, cid.length, cid.pointer(), file_size, gcid.length,
+                                     gcid.pointer(), time_before, bytes_before, addresses,
                                      no_interval ? nullptr : &interval, data.get());
         });
         if (!m_s.gone && m_s.expected.out_of_memory(hr, at, m_s.reachable(), *m_s.host, "RegisterTask out of memory")) return;
@@ -555,26 +366,11 @@ private:
         m_s.expected.tasks[id] = task;
     }
 
-    cdn_ip_entry some_entry() {
-        cdn_ip_entry entry{};
-        std::memset(entry.chars, m_s.in.flag() ? '7' : 0, sizeof entry.chars);
-        std::string text = m_s.in.rarely(6) ? m_s.in.text(m_s.in.byte() % 21) : m_s.in.pick(kAddressTexts);
-        std::memcpy(entry.chars, text.data(), std::min(text.size(), sizeof entry.chars));
-        const std::uint8_t length = m_s.in.byte();
-        if (length < 200) {
-            entry.length = static_cast<std::uint32_t>(text.size());
-        } else {
-            static const std::uint32_t odd[] = {0, 20, 21, 0xFFFFFFFFu, 19, 26};
-            entry.length = length < 250 ? odd[length % 6] : m_s.in.u32();
-        }
-        entry.unused = static_cast<std::uint16_t>(m_s.in.byte());
-        return entry;
-    }
 
     void update_task() {
         const std::int32_t id = m_s.task_id();
         const auto found = m_s.expected.tasks.find(id);
-        const std::uint64_t bytes = some_bytes(found == m_s.expected.tasks.end() ? 0 : found->second.last_bytes);
+        const std::uint64_t bytes = some_bytes(m_s.in, found == m_s.expected.tasks.end() ? 0 : found->second.last_bytes);
         const before_call at = m_s.before(m_s.hostile);
         const HRESULT hr = m_hooks.call_module([&] { return m_s.stat->UpdateTask(id, bytes); });
         if (!m_s.gone && m_s.expected.out_of_memory(hr, at, m_s.reachable(), *m_s.host, "UpdateTask out of memory")) return;
@@ -607,8 +403,8 @@ private:
             default:
                 break;  // the right cid
         }
-        given_data figures = some_data(false);
-        const std::uint64_t downloaded = some_bytes(found == tasks.end() ? 0 : found->second.last_bytes);
+        given_data figures = some_data(m_s, false);
+        const std::uint64_t downloaded = some_bytes(m_s.in, found == tasks.end() ? 0 : found->second.last_bytes);
         const auto reason = static_cast<std::int32_t>(m_s.in.u32());
         const bool null_with_length = null_cid && !cid.empty();
         const before_call at = m_s.before(m_s.hostile);
@@ -686,125 +482,11 @@ private:
         m_s.expected.sweep();
     }
 
-    void step_clock() {
-        const std::uint8_t mode = m_s.in.byte();
-        switch (mode % 7) {
-            case 0:
-                manual_clock::advance(m_s.in.byte() * 10u);
-                break;
-            case 1:
-                manual_clock::advance(1000u * (m_s.in.byte() % 40));
-                break;
-            case 2:
-                manual_clock::advance(15000);
-                break;
-            case 3:
-                manual_clock::advance(m_s.expected.overdue + (m_s.in.flag() ? 1 : 0));
-                break;
-            case 4:
-                manual_clock::set_tick(0xFFFFFFFFu - m_s.in.byte() * 100u);  // just before the wrap
-                break;
-            case 5:
-                manual_clock::advance(m_s.in.u32());
-                break;
-            default:
-                manual_clock::advance(1);
-                break;
-        }
-    }
-
-    void toggle_behaviour() {
-        const bool on = m_s.in.flag();
-        refhost::data_behaviour& data = m_s.host->data.behaviour;
-        switch (m_s.in.byte() % 24) {
-            case 0: data.create_fails = on; break;
-            case 1: data.puts_fail = on; break;
-            case 2: data.gets_fail = on; break;
-            case 3: data.get_int64_silent = on; break;
-            case 4: {
-                static const refhost::data_behaviour::get_string_mode modes[] = {
-                    refhost::data_behaviour::get_string_mode::once, refhost::data_behaviour::get_string_mode::never,
-                    refhost::data_behaviour::get_string_mode::twice,
-                    refhost::data_behaviour::get_string_mode::once_then_fail};
-                data.get_string = m_s.in.pick(modes);
-                break;
-            }
-            case 5: m_s.host->ping().fails = on; break;
-            case 6: m_s.host->events().send_fails = on; break;
-            case 7: m_s.host->events().start_timer_fails = on; break;
-            case 8: m_s.host->events().advise_fails = on; break;
-            case 9: m_s.host->events().post_fails = on; break;
-            case 10: m_s.host->transfer().speed_fails = on; break;
-            case 11: m_s.host->transfer().totals_fail = on; break;
-            case 12: m_s.host->transfer().writes_pair = on; break;
-            case 13: m_s.host->transfer().has_total = on; break;
-            case 14: {
-                static const refhost::transfer_stat_service::totals_mode modes[] = {
-                    refhost::transfer_stat_service::totals_mode::fill, refhost::transfer_stat_service::totals_mode::replace,
-                    refhost::transfer_stat_service::totals_mode::refuse};
-                m_s.host->transfer().totals = m_s.in.pick(modes);
-                break;
-            }
-            case 15: m_s.host->peer().counters_fail = on; break;
-            case 16: m_s.host->peer().peer_id_fails = on; break;
-            case 17: m_s.host->peer().writes_peer_id = on; break;
-            case 18: m_s.host->peer().writes_external_ip = on; break;
-            case 19: m_s.host->reports().submit_fails = on; break;
-            case 20: m_s.host->speed_limit().writes_limit = on; break;
-            case 21:
-                m_present[speed_limit_at] = on;
-                m_s.host->set_present(SID_SpeedLimitService, on);
-                break;
-            case 22: m_s.host->stat_values().fail_all(on ? E_FAIL : S_OK); break;
-            default: m_s.host->setting_ints().fail_all(on ? E_FAIL : S_OK); break;
-        }
-    }
-
-    void change_host_values() {
-        switch (m_s.in.byte() % 7) {
-            case 0: {
-                std::uint64_t& counter = m_s.host->peer().counters[m_s.in.byte() % 4];
-                counter = some_bytes(counter);  // also backwards
-                break;
-            }
-            case 1:
-                m_s.host->transfer().total_download_bytes = some_bytes(m_s.host->transfer().total_download_bytes);
-                break;
-            case 2:
-                m_s.host->transfer().download_speed = m_s.in.u32();
-                m_s.host->transfer().upload_speed = m_s.in.u32();
-                break;
-            case 3: {
-                // A ping time for a watched address (or another one): -1, 0 or any value.
-                const std::set<std::uint32_t>& watched = m_s.host->ping().told();
-                std::uint32_t address = quorrin::parse_ipv4(m_s.in.pick(kAddressTexts));
-                if (!watched.empty() && m_s.in.flag()) {
-                    auto it = watched.begin();
-                    std::advance(it, m_s.in.byte() % watched.size());
-                    address = *it;
-                }
-                static const std::int32_t pings[] = {-1, 0, 1, 250, INT32_MAX};
-                m_s.host->ping().pings[address] = m_s.in.byte() < 200 ? m_s.in.pick(pings) : static_cast<std::int32_t>(m_s.in.u32());
-                break;
-            }
-            case 4:
-                m_s.host->speed_limit().limit = m_s.in.u32();
-                break;
-            case 5:
-                m_s.host->peer().external_ip = m_s.in.u32();
-                break;
-            default:
-                m_s.host->peer().peer_id = m_s.in.text(m_s.in.byte() % 48);
-                break;
-        }
-    }
-
     // ---- state -----------------------------------------------------------------------------
 
     session m_s;
     hostile_host m_hooks;
-    bool m_present[kServiceCount] = {};
-    std::uint32_t m_failing = 0;
+    host_setting m_setting{m_s};
     cdn_ip_entry m_spare_entry{};
 };
 

@@ -3,6 +3,8 @@
 add_executable(fuzz_replay
   ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/driver.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/call_arguments.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/host_setting.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/hostile_host.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/model.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/counting_new.cpp
