@@ -61,7 +61,10 @@ given_data some_data(session& s, bool with_url) {
         if (mode == 1 || mode == 2) data->put_string("offline_url", s.in.pick(kUrls));
         if (mode == 3) data->put_int("offline_url", 7);  // not text
     } else {
-        for (int i = s.in.byte() % 4; i > 0; --i) data->put_int(s.in.pick(kAddressTexts), s.in.u32());
+        for (int i = s.in.byte() % 4; i > 0; --i) {
+            const char* key = s.in.pick(kAddressTexts);
+            data->put_int(key, s.in.u32());
+        }
     }
     return given_data(std::move(data));
 }

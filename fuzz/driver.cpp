@@ -209,10 +209,13 @@ private:
     void hostile_action(int which) {
         using send_mode = refhost::asyn_event_service::send_mode;
         switch (which) {
-            case 16:
-                // The pool fails one allocation of the module's, or a run of them.
-                fuzz_fail_allocations(m_s.in.byte() % 48, m_s.in.rarely(3) ? 1 + m_s.in.byte() % 32 : 1);
+            case 16: {
+                // The pool fails one allocation of the module's, or a run of them. (Reads in order:
+                // arguments would be read in the compiler's order, and the replay must decode alike.)
+                const long long after = m_s.in.byte() % 48;
+                fuzz_fail_allocations(after, m_s.in.rarely(3) ? 1 + m_s.in.byte() % 32 : 1);
                 break;
+            }
             case 17: {
                 static const send_mode modes[] = {send_mode::deliver, send_mode::drop, send_mode::twice, send_mode::deliver};
                 m_s.host->events().sending = m_s.in.pick(modes);
