@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the native (sanitized) and the Win32 build, and runs every
-# test: the Win32 tests under Wine.
+# test: the second-thread tests also under ThreadSanitizer, the Win32 tests under Wine.
 #
 # Where the kernel runs no 32-bit programs, Wine runs under qemu's emulator (install-deps.sh) and
 # each Win32 program takes a minute or more just to start. There the Win32 run keeps the tests of
@@ -44,6 +44,11 @@ done
 
 echo "== native: tests"
 ctest --preset native -j "$jobs"
+
+echo "== tsan: configure, build and the second-thread tests under ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan
 
 echo "== win32: Wine prefix"
 prefix_status=0
