@@ -18,7 +18,7 @@ void hostile_host::enter(const char* call) {
         if (pending.active && m_sending == 0) pending.message = m_s.host->events().last_sent().param;
         ++m_sending;
     }
-    m_calls.push_back(call);
+    m_calls.push_back({call, m_nesting});
     if (m_s.hostile && m_depth > 0 && m_nesting < kMaxNesting && !m_s.in.exhausted()) position();
 }
 
@@ -31,8 +31,10 @@ void hostile_host::leave(const char* call) {
 
 void hostile_host::calls_module(bool starts) {
     if (starts) {
-        // SendAsynMessage's own delivery of the finish message is its first, unless one came early.
-        if (m_s.expected.pending.active && !m_calls.empty() && is(m_calls.back(), "events.SendAsynMessage")) {
+        // SendAsynMessage's own delivery of the finish message is its first, unless one came early;
+        // a delivery of the host's from a position inside SendAsynMessage is not its own.
+        if (m_s.expected.pending.active && !m_calls.empty() && is(m_calls.back().name, "events.SendAsynMessage") &&
+            m_calls.back().nesting == m_nesting) {
             m_s.expected.pending.served = true;
         }
         m_context.push_back(fuzz_in_module(true));

@@ -55,5 +55,9 @@ private:
     int m_sending = 0;      // SendAsynMessage calls under way
     unsigned m_countdown = 0;
     std::vector<bool> m_context;       // whether the module's code ran before each host call began
-    std::vector<const char*> m_calls;  // the host calls under way, innermost last
+    struct host_call {
+        const char* name;
+        int nesting;  // m_nesting as the call began
+    };
+    std::vector<host_call> m_calls;  // the host calls under way, innermost last
 };
