@@ -689,6 +689,8 @@ void session::run() {
         plugin.reset();
         zq_usage after{};
         zq_usage_of(&after);
+        m_r.pool_left.blocks = after.blocks - before.blocks;
+        m_r.pool_left.bytes = after.bytes - before.bytes;
         if (after.blocks != before.blocks) {
             fail(std::to_string(after.blocks - before.blocks) + " block(s) of the pool still in use after the plug-in was released");
         }

@@ -59,6 +59,7 @@ struct session_result {
     std::vector<pool_use> pool_at_ticks;
     std::vector<pool_use> pool_peaks;  // per period of a repeating load: its fullest tick
     pool_use pool_at_end;  // before the plug-in's shut-down
+    pool_use pool_left;    // after it, less what was in use before the plug-in was created
 };
 
 struct session_options {

@@ -70,7 +70,8 @@ void write_time_and_pool(std::ostream& out, const session_result& r) {
     }
     out << "module pool: " << pool_text(r.pool_before) << " before the first task; peak " << pool_text(*peak) << " with "
         << peak->sampled << " task(s) sampled at " << hours_text(peak->at_ms) << "; " << pool_text(r.pool_at_end)
-        << " at the end with " << r.pool_at_end.sampled << " sampled\n";
+        << " at the end with " << r.pool_at_end.sampled << " sampled; " << r.pool_left.blocks << " blocks, "
+        << r.pool_left.bytes << " bytes left after the shut-down\n";
     if (!r.pool_peaks.empty()) {
         out << "pool peak per period:";
         for (const pool_use& p : r.pool_peaks) out << "  " << p.blocks << "/" << p.bytes;
