@@ -31,15 +31,16 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quorrin-reproducible.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 copies=("$work/a/quorrin" "$work/second-place/deeper/quorrin-again")
 
-# The files git knows of, as they are in the work tree: the same sources, in another folder.
+# The files git knows of, as they are in the work tree now: the same sources, in other folders.
 copy_tree() {
-  [ -d "$1" ] && return 0
   mkdir -p "$1"
   git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do
       [ -f "$file" ] && printf '%s\0' "$file"
     done | xargs -0 cp --parents -t "$1"
 }
+[ -n "$against" ] || copy_tree "${copies[0]}"
+copy_tree "${copies[1]}"
 
 preset_of() { [ "$1" = native ] && echo native-release || echo "$1"; }
 
@@ -47,7 +48,6 @@ preset_of() { [ "$1" = native ] && echo native-release || echo "$1"; }
 build_package() {
   local system=$1 source=$2 preset
   preset=$(preset_of "$system")
-  copy_tree "$source"
   (cd "$source" && cmake --preset "$preset" -DQUORRIN_TESTS=OFF -DQUORRIN_BENCHMARKS=OFF >/dev/null)
   cmake --build "$source/build/$preset" --target release -j "$(nproc 2>/dev/null || echo 2)" >"$work/build-$system.log"
   ls "$source/build/$preset"/quorrin-*.zip
