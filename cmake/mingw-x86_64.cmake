@@ -1,25 +1,3 @@
-# Cross-compiles for 64-bit Windows with mingw-w64's -posix compilers (they carry std::thread and
-# std::mutex). Self-contained: the source tree uses it, and a quorrin package ships it
-# (share/quorrin/toolchains/) for hosts built against that package.
-set(CMAKE_SYSTEM_NAME Windows)
+# 64-bit Windows (PE32+ x86-64) with mingw-w64; the rest is in mingw-w64.cmake beside this file.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-# Inside an unpacked package, find_package(quorrin) finds that package with no other option.
-if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/../../../lib/cmake/quorrin/quorrinConfig.cmake")
-  get_filename_component(_quorrin_package "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
-  list(APPEND CMAKE_FIND_ROOT_PATH "${_quorrin_package}")
-endif()
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# In the source tree, ctest runs what is built under 64-bit Wine.
-if(EXISTS "${CMAKE_CURRENT_LIST_DIR}/wine64-run.sh")
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine64-run.sh")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake")

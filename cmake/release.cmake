@@ -20,8 +20,9 @@ if(WIN32)
 else()
   set(QUORRIN_MODULE_DESTINATION ${CMAKE_INSTALL_LIBDIR})
   string(TOLOWER "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" QUORRIN_PACKAGE_SYSTEM)
-  # The installed module finds the pool beside it.
-  set_target_properties(quorrin PROPERTIES INSTALL_RPATH "$ORIGIN")
+  # The module finds the pool beside it, built and installed alike: the install then leaves the
+  # file as built (rewriting a longer build path would leave padding that depends on the folder).
+  set_target_properties(quorrin PROPERTIES INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
 endif()
 set(QUORRIN_PACKAGE_NAME quorrin-${PROJECT_VERSION}-${QUORRIN_PACKAGE_SYSTEM})
 
@@ -75,7 +76,8 @@ install(FILES ${CMAKE_BINARY_DIR}/quorrinConfig.cmake ${CMAKE_BINARY_DIR}/quorri
 
 # What a host developer runs from the package alone: the cross toolchains (find_package finds the
 # package they sit in) and the script that turns a crash offset into a source line.
-install(FILES cmake/mingw-i686.cmake cmake/mingw-x86_64.cmake DESTINATION ${CMAKE_INSTALL_DATADIR}/quorrin/toolchains)
+install(FILES cmake/mingw-i686.cmake cmake/mingw-x86_64.cmake cmake/mingw-w64.cmake
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/quorrin/toolchains)
 install(PROGRAMS scripts/quorrin-symbolize DESTINATION ${CMAKE_INSTALL_DATADIR}/quorrin)
 
 # The docs keep the source tree's layout, so that their links hold in the package too.

@@ -65,8 +65,10 @@ for system in "${systems[@]}"; do
   second=$(build_package "$system" "${copies[1]}")
   name=$(basename "$first")
   for zip in "$first" "$second"; do
-    echo "$(sha256sum <"$zip" | cut -d' ' -f1)  $zip"
     unzip -p "$zip" "${name%.zip}/SHA256SUMS" >"$zip.SHA256SUMS"
+    echo "$zip"
+    echo "  zip $(sha256sum <"$zip" | cut -d' ' -f1), its SHA256SUMS $(sha256sum <"$zip.SHA256SUMS" | cut -d' ' -f1)"
+    grep -E ' (bin|lib)/[^/]*$' "$zip.SHA256SUMS" | sed 's/^/  /'
   done
   if cmp -s "$first" "$second" && cmp -s "$first.SHA256SUMS" "$second.SHA256SUMS"; then
     echo "reproducible: $name and its SHA256SUMS are the same from both folders ($(( $(date +%s) - start )) s)"
