@@ -9,7 +9,6 @@
 # as the first of the two builds, so that only the second is built here.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source_dir=$PWD
 
 against=""
 if [ "${1:-}" = --against ]; then
