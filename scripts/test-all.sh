@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the native (sanitized), the Win32 and the Win64 build, and runs
-# every test: the Win32 tests under Wine, the Win64 tests under 64-bit Wine (a prefix of its own),
-# and the check that the Windows packages build byte for byte the same from another folder.
+# every test: the second-thread tests also under ThreadSanitizer, the Win32 tests under Wine, the
+# Win64 tests under 64-bit Wine (a prefix of its own), and the check that the Windows packages
+# build byte for byte the same from another folder.
 #
 # Where the kernel runs no 32-bit programs, 32-bit Wine runs under qemu's emulator
 # (install-deps.sh) and each Win32 program takes a minute or more just to start; 64-bit Wine still
@@ -68,6 +69,13 @@ start=$(date +%s)
 ctest --preset native -j "$jobs"
 echo "== native: tested $(seconds "$start")"
 
+echo "== tsan: configure, build and the second-thread tests under ThreadSanitizer"
+start=$(date +%s)
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+ctest --preset tsan
+echo "== tsan: built and tested $(seconds "$start")"
+
 echo "== win64: tests (64-bit Wine)"
 start=$(date +%s)
 wait_prefix "$prefix64_pid" "$prefix64_log"
@@ -87,7 +95,7 @@ wait_prefix "$prefix_pid" "$prefix_log"
 
 win32_only=()
 if [ "$emulated" = 1 ] && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
-  echo "== win32: Wine runs emulated here; the simulator's tests run natively only"
+  echo "== win32: Wine runs emulated here; the simulator's tests run natively and on Win64 only"
   # Each death test starts Wine again: a test program may take many minutes.
   win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$' --timeout 2400)
   # Under qemu, Wine cannot turn a fault into an exception, so IsBadCodePtr on an unreadable page

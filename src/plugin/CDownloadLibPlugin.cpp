@@ -21,30 +21,33 @@ CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
 
 namespace {
 
-// The shut-down sequence, under the engine guard. Nothing in it may fail.
-void shut_down(CQuorrin* stat, bool unregister, bool deferred = false) noexcept {
+// The shut-down sequence, under the engine guard. Nothing in it may fail. Returns the closed
+// statistics object for the caller to delete once the guard is left: its base raises an
+// assertion report when the host still holds it, and a host that handles that report must find
+// the module shut down and free to start again.
+CQuorrin* shut_down(CQuorrin* stat, bool unregister) noexcept {
     if (IHostServiceProvider* provider = GetHostServiceProvider(); provider && unregister) {
         provider->UnregisterObject(&IID_IQuorrin);
     }
-    // Closed while the event service is still kept. Then deleted directly, not released: nobody
-    // else may hold it now (its base checks that). Only a shut-down deferred to the end of an
-    // engine call lets the caller of that call keep the reference it holds for the call: the
-    // object goes with that caller's Release.
-    if (stat) {
-        stat->Close();
-        if (deferred && stat->ref_count() > 1) {
-            stat->Release();
-        } else {
-            delete stat;
-        }
-    }
+    // Closed while the event service is still kept.
+    if (stat) stat->Close();
     release_kept_services();
     stat_config::release();
     stat_data::release();
     setting::release();
+    return stat;
 }
 
-void deferred_shut_down(void* stat) noexcept { shut_down(static_cast<CQuorrin*>(stat), true, true); }
+// A shut-down handed to the end of an engine call lets the caller of that call keep the
+// reference it holds for the call: the object then goes with that caller's Release.
+void deferred_shut_down(void* context) noexcept {
+    CQuorrin* stat = shut_down(static_cast<CQuorrin*>(context), true);
+    if (stat && stat->ref_count() > 1) {
+        stat->Release();
+    } else {
+        delete stat;
+    }
+}
 
 }  // namespace
 
@@ -95,7 +98,7 @@ HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
         // A start-up that could not finish leaves nothing behind: the host may simply try again.
         if (FAILED(hr)) {
             m_initialized = false;
-            shut_down(std::exchange(m_pStat, nullptr), false);
+            delete shut_down(std::exchange(m_pStat, nullptr), false);
         }
         return hr;
     });
@@ -128,14 +131,22 @@ HRESULT CDownloadLibPlugin::start_up(IHostServiceProvider* provider) {
 }
 
 HRESULT CDownloadLibPlugin::Uninitialize() {
-    const com_ptr<IDownloadLibPlugin> self(this);
-    return guarded_call([&] {
-        // Only the object that was initialised owns the process-wide state.
-        if (!m_initialized) return S_OK;
-        m_initialized = false;
-        shut_down(std::exchange(m_pStat, nullptr), true);
-        return S_OK;
-    });
+    CQuorrin* closed = nullptr;
+    HRESULT hr;
+    {
+        const com_ptr<IDownloadLibPlugin> self(this);
+        hr = guarded_call([&] {
+            // Only the object that was initialised owns the process-wide state.
+            if (!m_initialized) return S_OK;
+            m_initialized = false;
+            closed = shut_down(std::exchange(m_pStat, nullptr), true);
+            return S_OK;
+        });
+    }
+    // Deleted directly, not released: nobody else may hold it now, and its base reports it if
+    // somebody does. That report comes after the call has left the engine.
+    delete closed;
+    return hr;
 }
 
 }  // namespace quorrin

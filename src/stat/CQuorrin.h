@@ -1,9 +1,8 @@
 // The statistics object: the task table, the counted CDN addresses that the ping service
-// watches, and the host's timer and message sink. All its entry points run on the host's one
-// thread; its reference count is plain.
+// watches, and the host's timer and message sink. Its engine calls are served one at a time
+// (engine_guard.h); its reference count may move on any thread.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -57,8 +56,9 @@ public:
     ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
     ULONG STDMETHODCALLTYPE Release() override { return ReleaseImpl(); }
 
-    // Every entry point below but OnMessage 0 and 1 is an engine call: refused with
-    // RPC_E_CALL_REJECTED while another is in progress (engine_guard.h).
+    // Every entry point below is an engine call: refused with RPC_E_CALL_REJECTED while another
+    // is in progress (engine_guard.h). The one exception is the finish message that the
+    // UnregisterTask in progress waits for, delivered on its thread inside its SendAsynMessage.
     // Arguments that cannot be read (a null interval out, a null cid, gcid or entry array with a
     // non-zero length) give E_POINTER and change nothing; the interval out is written first
     // unless it is the null one.
@@ -102,9 +102,12 @@ private:
     task_table m_mapTasks;
     address_counts m_mapCdnIpRefs;
     std::int32_t m_dwSampleInterval = 3000;
-    // The finish message that UnregisterTask has sent and is waiting to see delivered; taken by
-    // its one delivery. Any other message 1 points at nothing the module still owns.
-    std::atomic<const finish_message*> m_pendingFinish{nullptr};
+    // The finish message that the UnregisterTask in progress has sent and waits to see delivered;
+    // taken by its one delivery, whose result is kept for UnregisterTask. Touched only by the
+    // thread that holds the engine.
+    const finish_message* m_pendingFinish = nullptr;
+    bool m_finishServed = false;
+    HRESULT m_finishResult = S_OK;
     sample_scratch m_scratch;
     bool m_closed = false;
 };

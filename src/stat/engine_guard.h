@@ -15,6 +15,9 @@ bool try_enter() noexcept;
 // Ends the call; runs a shut-down handed over while it was in progress, still holding the guard.
 void leave() noexcept;
 bool busy() noexcept;
+// True only inside an engine call made on this thread: the one place the designed re-entry
+// (the finish message that call waits for) may be served.
+bool held_here() noexcept;
 
 using deferred_work = void (*)(void* context) noexcept;
 // Runs work(context) under the guard now, or, while an engine call is in progress, as that call

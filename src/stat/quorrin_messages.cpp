@@ -35,35 +35,41 @@ HRESULT CQuorrin::unregister_task(std::int32_t task_id, std::uint32_t cid_length
     // Without the event service there is no other thread to get onto: finish right here.
     if (!events) return FinishTask(*message);
 
-    // The one delivery that may finish the task is of this message, before SendAsynMessage returns.
+    // The one delivery that may finish the task is of this message, on this thread, before
+    // SendAsynMessage returns.
     struct withdraw {
-        std::atomic<const finish_message*>& pending;
-        ~withdraw() { pending.store(nullptr, std::memory_order_release); }
-    } withdraw_on_exit{m_pendingFinish};
-    m_pendingFinish.store(message.get(), std::memory_order_release);
+        CQuorrin& self;
+        ~withdraw() { self.m_pendingFinish = nullptr; }
+    } withdraw_on_exit{*this};
+    m_pendingFinish = message.get();
+    m_finishServed = false;
     const HRESULT hr =
         events->SendAsynMessage(message_sink(), kFinishMessage, reinterpret_cast<std::uintptr_t>(message.get()), 0);
-    // Not delivered: the task is not finished, whatever the service says; a late delivery is refused.
-    if (m_pendingFinish.exchange(nullptr, std::memory_order_acq_rel) != nullptr) return FAILED(hr) ? hr : E_FAIL;
-    return hr;
+    // Served, perhaps early by the host itself: what the finish did, not what a later duplicate
+    // delivery made of it. Not served: the task is not finished, whatever the service says.
+    if (m_finishServed) return m_finishResult;
+    return FAILED(hr) ? hr : E_FAIL;
 }
 
 HRESULT CQuorrin::OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_t) {
     switch (id) {
-        case kStartTimerMessage: {
-            // Served at any time: it touches nothing of the engine's.
-            IAsynEventService* events = GetAsynEventService();
-            RETURN_HR_IF(E_UNEXPECTED, events == nullptr || m_closed);
-            return events->StartTimer(timer_sink(), 0, kSweepPeriodMs, 1);
-        }
+        case kStartTimerMessage:
+            return guarded_call([&] {
+                IAsynEventService* events = GetAsynEventService();
+                RETURN_HR_IF(E_UNEXPECTED, events == nullptr || m_closed);
+                return events->StartTimer(timer_sink(), 0, kSweepPeriodMs, 1);
+            });
         case kFinishMessage: {
-            // Runs inside the UnregisterTask that sent it, which holds the engine; any other
-            // message 1 (stray, late or repeated) names memory the module no longer owns.
+            // Nested in the UnregisterTask that sent it, on its thread, at its first delivery: the
+            // designed re-entry. Any other message 1 is refused while a call is in progress, and
+            // fails when none is: no UnregisterTask waits for it, and its address is not followed.
+            if (!engine_guard::held_here()) return guarded_call([] { return E_FAIL; });
             const auto* message = reinterpret_cast<const finish_message*>(param);
-            const finish_message* expected = message;
-            RETURN_HR_IF(E_FAIL, message == nullptr || !m_pendingFinish.compare_exchange_strong(
-                                                            expected, nullptr, std::memory_order_acq_rel));
-            return com_boundary([&] { return FinishTask(*message); });
+            RETURN_HR_IF(RPC_E_CALL_REJECTED, message == nullptr || message != m_pendingFinish);
+            m_pendingFinish = nullptr;
+            m_finishResult = com_boundary([&] { return FinishTask(*message); });
+            m_finishServed = true;
+            return m_finishResult;
         }
         default:
             return guarded_call([] { return E_FAIL; });

@@ -106,7 +106,7 @@ CUnknownSingleThread::CUnknownSingleThread(const char* name) : m_strName(name) {
 
 CUnknownSingleThread::~CUnknownSingleThread() {
     module_unlock();
-    if (m_dwRef != 1) {
+    if (m_dwRef.load(std::memory_order_acquire) != 1) {
         // Nothing here allocates: the report must come out also when memory has run out.
         char path[platform::kModulePathCapacity];
         report_text detail;
@@ -116,9 +116,9 @@ CUnknownSingleThread::~CUnknownSingleThread() {
 }
 
 std::uint32_t CUnknownSingleThread::ReleaseImpl() {
-    const std::uint32_t count = --m_dwRef;
+    const std::uint32_t count = m_dwRef.fetch_sub(1, std::memory_order_acq_rel) - 1;
     if (count == 0) {
-        m_dwRef = 1;
+        m_dwRef.store(1, std::memory_order_relaxed);
         delete this;
     }
     return count;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,6 +13,8 @@
 #endif
 
 namespace assertion_capture {
+
+const char* (*state_at_report)() = nullptr;
 
 std::string hex(const std::string& bytes) {
     static const char digits[] = "0123456789ABCDEF";
@@ -33,6 +36,7 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS* info) {
     std::fprintf(stderr, "code=%08lX flags=%lu params=%lu text=%s end\n", static_cast<unsigned long>(record->ExceptionCode),
                  static_cast<unsigned long>(record->ExceptionFlags), static_cast<unsigned long>(record->NumberParameters),
                  hex(text).c_str());
+    if (state_at_report) std::fprintf(stderr, "%s\n", state_at_report());
     std::fflush(stderr);
     TerminateProcess(GetCurrentProcess(), kCaughtExitCode);
     return EXCEPTION_CONTINUE_SEARCH;
@@ -41,6 +45,13 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS* info) {
 
 void catch_next_report() { AddVectoredExceptionHandler(1, on_exception); }
 #else
+namespace {
+void on_abort(int) {
+    const char* state = state_at_report();
+    if (write(STDERR_FILENO, state, std::strlen(state)) < 0 || write(STDERR_FILENO, "\n", 1) < 0) _exit(1);
+}
+}  // namespace
+
 outcome run_in_child(const std::function<void()>& statement) {
     int fds[2];
     if (pipe(fds) != 0) std::abort();
@@ -49,6 +60,7 @@ outcome run_in_child(const std::function<void()>& statement) {
     if (child == 0) {
         close(fds[0]);
         dup2(fds[1], STDERR_FILENO);
+        if (state_at_report) signal(SIGABRT, on_abort);
         statement();
         _exit(0);
     }

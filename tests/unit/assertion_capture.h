@@ -14,6 +14,10 @@ namespace assertion_capture {
 
 std::string hex(const std::string& bytes);
 
+// When set, what it returns is written to stderr as a line of its own after the report, at the
+// moment the report is raised: the module's state as a host that handles the report finds it.
+extern const char* (*state_at_report)();
+
 #ifdef _WIN32
 constexpr int kCaughtExitCode = 0x5A;
 // Installs the handler; the next assertion report ends the process with kCaughtExitCode.
@@ -26,6 +30,16 @@ void catch_next_report();
         },                                                                                                      \
         ::testing::ExitedWithCode(assertion_capture::kCaughtExitCode),                                          \
         std::string("code=E0008001 flags=1 params=1 text=") + assertion_capture::hex(expected_text) + " end")
+// The report, then the line that state_at_report gave.
+#define EXPECT_ASSERTION_REPORT_THEN(statement, expected_text, expected_state)                                 \
+    EXPECT_EXIT(                                                                                              \
+        {                                                                                                     \
+            assertion_capture::catch_next_report();                                                           \
+            statement;                                                                                        \
+        },                                                                                                    \
+        ::testing::ExitedWithCode(assertion_capture::kCaughtExitCode),                                        \
+        std::string("code=E0008001 flags=1 params=1 text=") + assertion_capture::hex(expected_text) + " end\n" + \
+            (expected_state))
 #else
 struct outcome {
     bool aborted = false;
@@ -39,6 +53,8 @@ outcome run_in_child(const std::function<void()>& statement);
         EXPECT_EQ(assertion_capture::hex(outcome_.stderr_text),                                        \
                   assertion_capture::hex(std::string(expected_text) + "\n"));                          \
     } while (false)
+#define EXPECT_ASSERTION_REPORT_THEN(statement, expected_text, expected_state) \
+    EXPECT_ASSERTION_REPORT(statement, std::string(expected_text) + "\n" + (expected_state))
 #endif
 
 }  // namespace assertion_capture

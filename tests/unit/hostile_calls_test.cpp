@@ -3,6 +3,7 @@
 // failed call leaves the engine exactly as it was.
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "alloc_failure.h"
 #include "call_hook.h"
@@ -85,38 +86,63 @@ protected:
             {"RegisterTask", [this] { return register_task(7); }},
             {"AddOfflineCdnIp", [this] { return q->AddOfflineCdnIp(3, "url", 5); }},
             {"OnTimer", [this] { return stat->OnTimer(0); }},
+            {"OnMessage 0", [this] { return stat->OnMessage(0, 0, 0); }},
+            {"OnMessage 1", [this] { return stat->OnMessage(1, reinterpret_cast<std::uintptr_t>(&stray), 0); }},
             {"OnMessage 2", [this] { return stat->OnMessage(2, 0, 0); }},
             {"OnMessageEvent", [this] { return stat->OnMessageEvent(0, 0, 0); }},
             {"Uninitialize", [this] { return plugin->Uninitialize(); }},
+            {"Initialize", [this] { return plugin->Initialize(host->provider()); }},
         };
     }
 
+    // A finish message that no UnregisterTask sent, naming a task that exists.
+    quorrin::finish_message stray;
     reentering_host hook;
 };
 
-// A list sample asks for pings while its point is being completed; the finish asks the report
-// service last. Whatever comes in from there is refused, and changes nothing.
+// Every delivery into the module is a call in progress until it returns: whatever comes in from
+// inside one of its host calls is refused, and changes nothing.
 TEST_F(HostileCalls, CallsFromInsideHostCallsAreRefusedAndChangeNothing) {
+    enum class task { kept, finished, session_gone };
     struct outer_call {
         const char* name;
         const char* at;
         std::function<HRESULT()> call;
+        task afterwards;
     };
+    quorrin::CDownloadLibPlugin* initializing = nullptr;
     const std::vector<outer_call> outers = {
-        {"UpdateTask", "ping.GetPing", [&] { return q->UpdateTask(1, 1); }},  // a slow sample: the low list takes it
-        {"UnregisterTask", "report.SubmitReport", [&] { return unregister(1, 5000000); }},
-        {"OnTimer", "ping.GetPing", [&] { return stat->OnTimer(0); }},
+        {"UpdateTask", "ping.GetPing", [&] { return q->UpdateTask(1, 1); }, task::kept},  // a slow sample
+        {"UnregisterTask", "report.SubmitReport", [&] { return unregister(1, 5000000); }, task::finished},
+        {"OnTimer", "ping.GetPing", [&] { return stat->OnTimer(0); }, task::finished},
+        {"OnMessage 0", "events.StartTimer", [&] { return stat->OnMessage(0, 0, 0); }, task::kept},
+        {"Uninitialize", "events.StopTimers", [&] { return plugin->Uninitialize(); }, task::session_gone},
+        {"Initialize", "provider.RegisterObject",
+         [&] {
+             stop();
+             initializing = new quorrin::CDownloadLibPlugin();
+             EXPECT_EQ(S_OK, initializing->QueryInterface(IID_IDownloadLibPlugin, plugin.put_void()));
+             return plugin->Initialize(host->provider());
+         },
+         task::session_gone},
     };
     for (const outer_call& outer : outers) {
         for (const nested_call& nested : nested_calls()) {
             SCOPED_TRACE(std::string(outer.name) + " <- " + nested.name);
             restart();
             ASSERT_EQ(S_OK, register_task(1));
+            stray.task_id = 1;
+            stray.cid = std::string(20, 'C');
             manual_clock::advance(40000);  // long enough to report, and overdue
+            initializing = nullptr;
             HRESULT nested_result = S_OK;
             std::string before, after;
             hook.at = outer.at;
             hook.action = [&] {
+                if (initializing) {  // the statistics object exists from just before it is registered
+                    stat = initializing->statistics();
+                    q = stat;
+                }
                 before = state();
                 nested_result = nested.call();
                 after = state();
@@ -125,17 +151,61 @@ TEST_F(HostileCalls, CallsFromInsideHostCallsAreRefusedAndChangeNothing) {
             EXPECT_EQ(nullptr, hook.action) << "the host call was not made";
             EXPECT_EQ(RPC_E_CALL_REJECTED, nested_result);
             EXPECT_EQ(before, after);
-            EXPECT_EQ(std::string(outer.name) == "UpdateTask", record(1) != nullptr);
+            if (outer.afterwards != task::session_gone) {
+                EXPECT_EQ(outer.afterwards == task::kept, record(1) != nullptr);
+            }
+            if (initializing) host->events().deliver_posted();
         }
     }
 }
 
-// The finish message is followed only while the UnregisterTask that sent it waits for it.
+// The host lets go of the plug-in from inside any call, while it still holds IQuorrin: the
+// shut-down runs as that call leaves, leaves no timer on the closed object, and the object goes
+// with the host's last reference.
+TEST_F(HostileCalls, LastReleaseInsideAnyCallShutsDownAsTheCallLeaves) {
+    struct outer_call {
+        const char* name;
+        const char* at;
+        std::function<HRESULT()> call;
+    };
+    const std::vector<outer_call> outers = {
+        {"UpdateTask", "ping.GetPing", [&] { return q->UpdateTask(1, 1); }},
+        {"UnregisterTask", "report.SubmitReport", [&] { return unregister(1, 5000000); }},
+        {"OnTimer", "ping.StopAll", [&] { return stat->OnTimer(0); }},
+        {"OnMessage 0", "events.StartTimer", [&] { return stat->OnMessage(0, 0, 0); }},
+    };
+    for (const outer_call& outer : outers) {
+        SCOPED_TRACE(outer.name);
+        restart();
+        ASSERT_EQ(S_OK, register_task(1));
+        manual_clock::advance(40000);
+        IQuorrin* held = q;
+        held->AddRef();
+        hook.at = outer.at;
+        hook.action = [&] {
+            plugin.reset();
+            EXPECT_NE(nullptr, host->services().registered(IID_IQuorrin)) << "shut down under the call";
+        };
+        EXPECT_EQ(S_OK, outer.call());
+        EXPECT_EQ(nullptr, hook.action) << "the host call was not made";
+        EXPECT_EQ(nullptr, host->services().registered(IID_IQuorrin));
+        EXPECT_TRUE(host->events().timers().empty());
+        EXPECT_EQ(0u, host->events().advised());
+        EXPECT_EQ(E_UNEXPECTED, held->UpdateTask(1, 2));
+        EXPECT_EQ(0u, held->Release());
+        EXPECT_EQ(0, quorrin::module_lock_count());
+        expect_clean();
+        q = nullptr;
+        stat = nullptr;
+    }
+}
+
+// The finish message is followed only while the UnregisterTask that sent it waits for it, on its
+// thread, at its first delivery.
 TEST_F(HostileCalls, OnlyThePendingFinishMessageIsFollowed) {
     ASSERT_EQ(S_OK, register_task(1));
     manual_clock::advance(20000);
     const std::string before = state();
-    quorrin::finish_message stray;
     stray.task_id = 1;
     stray.cid = std::string(20, 'C');
     EXPECT_EQ(E_FAIL, stat->OnMessage(1, reinterpret_cast<std::uintptr_t>(&stray), 0));
@@ -144,12 +214,53 @@ TEST_F(HostileCalls, OnlyThePendingFinishMessageIsFollowed) {
     // Returned without delivering: nothing finished, and the late delivery is refused.
     host->events().sending = refhost::asyn_event_service::send_mode::drop;
     EXPECT_EQ(E_FAIL, unregister(1, 100));
+    EXPECT_EQ(E_FAIL, stat->OnMessage(1, host->events().last_sent().param, 0));
     EXPECT_EQ(before, state());
+
+    // Delivered on another thread while the sender waits: refused, the task still open.
+    HRESULT elsewhere = S_OK;
+    hook.at = "events.SendAsynMessage";
+    hook.action = [&] {
+        const refhost::asyn_event_service::message sent = host->events().last_sent();
+        std::thread other([&] { elsewhere = sent.sink->OnMessage(sent.id, sent.param, sent.extra); });
+        other.join();
+    };
+    EXPECT_EQ(E_FAIL, unregister(1, 100));
+    EXPECT_EQ(RPC_E_CALL_REJECTED, elsewhere);
+    EXPECT_EQ(before, state());
+
+    // Delivered twice: the first finishes the task, the second is refused.
     host->events().sending = refhost::asyn_event_service::send_mode::twice;
     EXPECT_EQ(S_OK, unregister(1, 100));
-    EXPECT_EQ(E_FAIL, host->events().second_result());
+    EXPECT_EQ(RPC_E_CALL_REJECTED, host->events().second_result());
     EXPECT_EQ(nullptr, record(1));
     EXPECT_EQ(1u, reports().size());
+}
+
+// The host delivers the finish message itself inside SendAsynMessage, then the service's own
+// delivery is refused: UnregisterTask answers with what the finish did, not with the refusal.
+TEST_F(HostileCalls, EarlyFinishGivesItsOwnResult) {
+    struct early_case {
+        const char* name;
+        std::string cid;
+        HRESULT finished;
+    };
+    for (const early_case& c : {early_case{"finished", std::string(20, 'C'), S_OK},
+                                early_case{"wrong cid", std::string(20, 'X'), E_FAIL}}) {
+        SCOPED_TRACE(c.name);
+        restart();
+        ASSERT_EQ(S_OK, register_task(1));
+        manual_clock::advance(20000);
+        HRESULT early = S_FALSE;
+        hook.at = "events.SendAsynMessage";
+        hook.action = [&] {
+            const refhost::asyn_event_service::message sent = host->events().last_sent();
+            early = sent.sink->OnMessage(sent.id, sent.param, sent.extra);
+        };
+        EXPECT_EQ(c.finished, unregister(1, 100, c.cid));
+        EXPECT_EQ(c.finished, early);
+        EXPECT_EQ(c.finished == S_OK, record(1) == nullptr);
+    }
 }
 
 // Uninitialize inside an engine call is refused; the last Release there shuts the plug-in down
