@@ -10,8 +10,8 @@
 // - Each speed sample (RegisterTask, UpdateTask, UnregisterTask): GetTransferCounters and
 //   FillTotals with the peer network service, else GetDownloadSpeed; for a sample the report
 //   keeps, GetPing per CDN address and the settings' env/user_task_count.
-// - RegisterTask: CreateObject for a copy of the task data, StartPing when it adds addresses,
-//   GetDownloadSpeed for the click figures.
+// - RegisterTask: for click type 0, CreateObject for a copy of the task data; StartPing when it
+//   adds addresses; GetDownloadSpeed for the click figures.
 // - UnregisterTask: SendAsynMessage(1), in which the task is finished; GetPing(remove 1) and
 //   StopAll as addresses go; for a task that ran longer than dt_duration: CreateObject for the
 //   report and its parts, GetPeerId, GetExternalIp, net_detect/bandwidth, GetService for the

@@ -27,7 +27,7 @@ public:
         m_handle = LoadLibraryExA(absolute.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!m_handle) {
             const DWORD code = GetLastError();
-            m_error = "cannot load " + absolute + " (error " + std::to_string(code) +
+            m_error = "cannot load " + path + " (error " + std::to_string(code) +
                       (code == ERROR_MOD_NOT_FOUND ? ": it, or a library it imports such as zq.dll, was not found)" : ")");
         }
 #else
