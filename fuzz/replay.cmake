@@ -2,7 +2,11 @@
 # (natively, and for Win32 under Wine) and run over every file of fuzz/corpus.
 add_executable(fuzz_replay
   ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp
-  ${PROJECT_SOURCE_DIR}/fuzz/harness.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/driver.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/call_arguments.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/host_setting.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/hostile_host.cpp
+  ${PROJECT_SOURCE_DIR}/fuzz/model.cpp
   ${PROJECT_SOURCE_DIR}/fuzz/counting_new.cpp
   ${PROJECT_SOURCE_DIR}/tests/unit/manual_clock.cpp)
 target_include_directories(fuzz_replay PRIVATE ${PROJECT_SOURCE_DIR}/fuzz ${PROJECT_SOURCE_DIR}/tests/unit)

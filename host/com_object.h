@@ -1,6 +1,9 @@
 // IUnknown for tracked host objects that implement one or more interfaces.
 #pragma once
 
+#include <string>
+
+#include "call_log.h"
 #include "quorrin/com_types.h"
 #include "tracked.h"
 
@@ -9,9 +12,11 @@ namespace refhost {
 template <class First, class... Rest>
 class com_object : public First, public Rest..., public tracked {
 public:
-    using tracked::tracked;
+    // log: whose hook sees every call made on this object, IUnknown's too; none when null.
+    explicit com_object(std::string label, call_log* log = nullptr) : tracked(std::move(label)), m_log(log) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        const hooked_call hooked(hook(), "unknown.QueryInterface");
         if (out == nullptr) return E_POINTER;
         *out = nullptr;
         void* answer = find<First, Rest...>(iid);
@@ -21,12 +26,22 @@ public:
         add_ref();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return add_ref(); }
-    ULONG STDMETHODCALLTYPE Release() override { return release(); }
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        const hooked_call hooked(hook(), "unknown.AddRef");
+        return add_ref();
+    }
+    // The hook's leave runs after a last release has destroyed the object: it uses nothing of it.
+    ULONG STDMETHODCALLTYPE Release() override {
+        const hooked_call hooked(hook(), "unknown.Release");
+        return release();
+    }
 
 protected:
     // A host object may decline an interface that it implements (a difficult host).
     virtual bool refuses(REFIID) const { return false; }
+    call_hook* hook() const { return m_log ? m_log->hook : nullptr; }
+
+    call_log* const m_log;
 
 private:
     template <class I, class... More>

@@ -18,7 +18,7 @@ std::set<const IHostData*>& own_objects() {
 }  // namespace
 
 data_object::data_object(const data_behaviour* behaviour, call_log* log, std::string label)
-    : com_object<IHostData>(std::move(label)), m_behaviour(behaviour), m_log(log) {
+    : com_object<IHostData>(std::move(label), log), m_behaviour(behaviour) {
     std::lock_guard<std::mutex> lock(g_own_mutex);
     own_objects().insert(static_cast<IHostData*>(this));
 }
@@ -89,7 +89,7 @@ void data_object::put_string(const std::string& key, const std::string& value) {
 }
 
 HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutName");
+    const hooked_call hooked(hook(), "data.PutName");
     const std::string n = text(name_length, name, "name");
     log("PutName ", n);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -98,7 +98,7 @@ HRESULT data_object::PutName(std::uint32_t name_length, const char* name) {
 }
 
 HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::int64_t value) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutInt64");
+    const hooked_call hooked(hook(), "data.PutInt64");
     const std::string k = text(key_length, key, "key");
     log("PutInt64 ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -107,7 +107,7 @@ HRESULT data_object::PutInt64(std::uint32_t key_length, const char* key, std::in
 }
 
 HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::int64_t* value) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.GetInt64");
+    const hooked_call hooked(hook(), "data.GetInt64");
     const std::string k = text(key_length, key, "key");
     log("GetInt64 ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
@@ -119,7 +119,7 @@ HRESULT data_object::GetInt64(std::uint32_t key_length, const char* key, std::in
 }
 
 HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::uint32_t value_length, const char* value) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutString");
+    const hooked_call hooked(hook(), "data.PutString");
     const std::string k = text(key_length, key, "key");
     log("PutString ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -128,7 +128,7 @@ HRESULT data_object::PutString(std::uint32_t key_length, const char* key, std::u
 }
 
 HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStringSetter* receiver) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.GetString");
+    const hooked_call hooked(hook(), "data.GetString");
     const std::string k = text(key_length, key, "key");
     log("GetString ", k);
     if (m_behaviour->gets_fail) return E_FAIL;
@@ -136,7 +136,7 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
     if (!e || e->type != entry::kind::text) return E_FAIL;
     if (!receiver) return E_POINTER;
     const auto length = static_cast<std::uint32_t>(e->text.size());
-    const module_callback in_module(m_log ? m_log->hook : nullptr);
+    const module_callback in_module(hook());
     switch (m_behaviour->get_string) {
         case data_behaviour::get_string_mode::never:
             return S_OK;
@@ -155,7 +155,7 @@ HRESULT data_object::GetString(std::uint32_t key_length, const char* key, IStrin
 }
 
 HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostData* child) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.PutData");
+    const hooked_call hooked(hook(), "data.PutData");
     const std::string k = text(key_length, key, "key");
     log("PutData ", k);
     if (m_behaviour->puts_fail) return E_FAIL;
@@ -177,7 +177,7 @@ HRESULT data_object::PutData(std::uint32_t key_length, const char* key, IHostDat
 }
 
 HRESULT data_object::CopyTo(IHostData* target) {
-    const hooked_call hooked(m_log ? m_log->hook : nullptr, "data.CopyTo");
+    const hooked_call hooked(hook(), "data.CopyTo");
     log("CopyTo");
     if (!target) return E_POINTER;
     target->PutName(static_cast<std::uint32_t>(m_name.size()), m_name.c_str());

@@ -72,7 +72,6 @@ private:
     static void drop(held_child& child);
 
     const data_behaviour* m_behaviour;
-    call_log* m_log;
     std::string m_name;
     std::vector<entry> m_entries;
 };

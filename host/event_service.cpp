@@ -15,15 +15,23 @@ std::size_t asyn_event_service::deliver_posted() {
     while (!m_queue.empty()) {
         const message m = m_queue.front();
         m_queue.pop_front();
-        HRESULT result = S_OK;
-        {
-            const module_callback in_module(m_log->hook);
-            result = m.sink->OnMessage(m.id, m.param, m.extra);
-        }
-        m_posted_results.push_back(result);
+        m_posted_results.push_back(deliver(m.sink, m.id, m.param, m.extra));
         ++delivered;
     }
     return delivered;
+}
+
+HRESULT asyn_event_service::deliver(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param, std::uint32_t extra) {
+    const module_callback in_module(m_log->hook);
+    return sink->OnMessage(id, param, extra);
+}
+
+bool asyn_event_service::holds(const IAsynMessageEvents* sink) const {
+    return std::find(m_sinks.begin(), m_sinks.end(), sink) != m_sinks.end();
+}
+
+bool asyn_event_service::holds(const IAsynTimerEvents* sink) const {
+    return std::any_of(m_timers.begin(), m_timers.end(), [sink](const timer& t) { return t.sink == sink; });
 }
 
 void asyn_event_service::fire_timers() {
@@ -119,9 +127,8 @@ HRESULT asyn_event_service::SendAsynMessage(IAsynMessageEvents* sink, std::uint3
     if (!sink) return E_POINTER;
     if (send_fails) return E_FAIL;
     if (sending == send_mode::drop) return S_OK;
-    const module_callback in_module(m_log->hook);
-    const HRESULT first = sink->OnMessage(id, param, extra);
-    if (sending == send_mode::twice) m_second_result = sink->OnMessage(id, param, extra);
+    const HRESULT first = deliver(sink, id, param, extra);
+    if (sending == send_mode::twice) m_second_result = deliver(sink, id, param, extra);
     return first;
 }
 

@@ -31,19 +31,16 @@ std::string guid_text(const GUID& id);
 
 class stat_data_service final : public com_object<IStatDataService> {
 public:
-    explicit stat_data_service(call_log* log) : com_object("stat data service"), m_log(log) {}
+    explicit stat_data_service(call_log* log) : com_object("stat data service", log) {}
     value_table values;
 
     HRESULT STDMETHODCALLTYPE GetInt(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                      const char* key, std::int32_t* value) override;
-
-private:
-    call_log* m_log;
 };
 
 class settings_service final : public com_object<ISettingsService> {
 public:
-    explicit settings_service(call_log* log) : com_object("settings service"), m_log(log) {}
+    explicit settings_service(call_log* log) : com_object("settings service", log) {}
     value_table ints;
     value_table bools;
 
@@ -51,9 +48,6 @@ public:
                                      const char* key, std::int32_t* value) override;
     HRESULT STDMETHODCALLTYPE GetBool(std::uint32_t section_length, const char* section, std::uint32_t key_length,
                                       const char* key, std::int32_t* value) override;
-
-private:
-    call_log* m_log;
 };
 
 // The transfer statistics service, which also answers ITransferTotals.
@@ -61,7 +55,7 @@ class transfer_stat_service final : public com_object<ITransferStatService, ITra
 public:
     enum class totals_mode { fill, replace, refuse };
 
-    transfer_stat_service(call_log* log, data_factory* data) : com_object("transfer statistics service"), m_log(log), m_data(data) {}
+    transfer_stat_service(call_log* log, data_factory* data) : com_object("transfer statistics service", log), m_data(data) {}
 
     std::uint32_t download_speed = 0;
     std::uint32_t upload_speed = 0;
@@ -79,13 +73,12 @@ protected:
     bool refuses(REFIID iid) const override { return totals == totals_mode::refuse && iid == IID_ITransferTotals; }
 
 private:
-    call_log* m_log;
     data_factory* m_data;
 };
 
 class peer_network_service final : public com_object<IPeerNetworkService> {
 public:
-    explicit peer_network_service(call_log* log) : com_object("peer network service"), m_log(log) {}
+    explicit peer_network_service(call_log* log) : com_object("peer network service", log) {}
 
     std::uint32_t external_ip = 0;
     bool writes_external_ip = true;
@@ -103,14 +96,11 @@ public:
 
 protected:
     bool refuses(REFIID iid) const override { return refuse_interface && iid == IID_IPeerNetworkService; }
-
-private:
-    call_log* m_log;
 };
 
 class ping_service final : public com_object<IPingService> {
 public:
-    explicit ping_service(call_log* log) : com_object("ping service"), m_log(log) {}
+    explicit ping_service(call_log* log) : com_object("ping service", log) {}
 
     std::map<std::uint32_t, std::int32_t> pings;  // an address not here gets no answer (-1 stays)
     bool refuse_interface = false;
@@ -129,22 +119,18 @@ protected:
     bool refuses(REFIID iid) const override { return refuse_interface && iid == IID_IPingService; }
 
 private:
-    call_log* m_log;
     std::set<std::uint32_t> m_watched;
     std::set<std::uint32_t> m_told;
 };
 
 class speed_limit_service final : public com_object<ISpeedLimitService> {
 public:
-    explicit speed_limit_service(call_log* log) : com_object("speed limit service"), m_log(log) {}
+    explicit speed_limit_service(call_log* log) : com_object("speed limit service", log) {}
 
     std::uint32_t limit = 0;
     bool writes_limit = true;
 
     HRESULT STDMETHODCALLTYPE GetDownloadLimit(std::uint32_t* value) override;
-
-private:
-    call_log* m_log;
 };
 
 class report_service final : public com_object<IStatReportService> {
@@ -155,7 +141,7 @@ public:
         bool null_object = false;
     };
 
-    explicit report_service(call_log* log) : com_object("report service"), m_log(log) {}
+    explicit report_service(call_log* log) : com_object("report service", log) {}
 
     bool submit_fails = false;  // SubmitReport fails and keeps nothing
 
@@ -166,7 +152,6 @@ public:
     HRESULT STDMETHODCALLTYPE SubmitReport(std::uint32_t name_length, const char* name, IHostData* data) override;
 
 private:
-    call_log* m_log;
     std::vector<report> m_reports;
     std::vector<IHostData*> m_foreign;        // kept by AddRef
     std::vector<host_ref<data_object>> m_own;  // kept by the host's own reference
@@ -190,7 +175,7 @@ public:
         std::uint32_t extra;
     };
 
-    explicit asyn_event_service(call_log* log) : com_object("asynchronous event service"), m_log(log) {}
+    explicit asyn_event_service(call_log* log) : com_object("asynchronous event service", log) {}
     ~asyn_event_service() override;
 
     bool send_fails = false;  // SendAsynMessage fails without delivering
@@ -204,11 +189,16 @@ public:
 
     // Delivers every queued message, oldest first (also those posted meanwhile). Returns the count.
     std::size_t deliver_posted();
+    // The host's own delivery of one message, as its loop and SendAsynMessage deliver them.
+    HRESULT deliver(IAsynMessageEvents* sink, std::uint32_t id, std::uintptr_t param, std::uint32_t extra);
     // One tick of every running timer.
     void fire_timers();
     const std::vector<timer>& timers() const { return m_timers; }
     std::size_t queued() const { return m_queue.size(); }
     std::size_t advised() const { return m_sinks.size(); }
+    // Whether the service holds a reference to the sink: advised, or timing.
+    bool holds(const IAsynMessageEvents* sink) const;
+    bool holds(const IAsynTimerEvents* sink) const;
     // Results that OnMessage returned to deliver_posted, in order.
     const std::vector<HRESULT>& posted_results() const { return m_posted_results; }
     // The last message given to SendAsynMessage (delivered or not), and what its second
@@ -227,7 +217,6 @@ public:
                                               std::uint32_t extra) override;
 
 private:
-    call_log* m_log;
     std::vector<timer> m_timers;
     std::vector<IAsynMessageEvents*> m_sinks;
     std::deque<message> m_queue;
@@ -238,7 +227,7 @@ private:
 
 class service_provider final : public com_object<IHostServiceProvider> {
 public:
-    service_provider(call_log* log, data_factory* data) : com_object("service provider"), m_log(log), m_data(data) {}
+    service_provider(call_log* log, data_factory* data) : com_object("service provider", log), m_data(data) {}
     ~service_provider() override;
 
     // Services by id; an id without an entry is not given (GetService fails, *out stays null).
@@ -271,7 +260,6 @@ private:
     };
     std::string name_of(const GUID& id) const;
 
-    call_log* m_log;
     data_factory* m_data;
     std::map<GUID, service_entry, guid_less> m_services;
     std::map<GUID, IUnknown*, guid_less> m_registered;
