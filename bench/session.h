@@ -35,14 +35,15 @@ constexpr int kFillSamples = 27;
 // Longer than the report gate (dt_duration, 15 s by default).
 constexpr std::uint32_t kReportedRunMs = 20'000;
 
-// The module, loaded once by path (set_module_path before the first use).
+// The module, loaded once by path (set_module_path before the first use): natively
+// quorrin_bench.so beside the program, on Windows the shipped quorrin.dll.
 void set_module_path(const std::string& path);
 // Which build a new session loads: the module as it ships, or the same without the engine guard
-// (quorrin_bench_unguarded.so beside the program), to show what the guard costs.
+// (quorrin_bench_unguarded.so beside the program, natively only), to show what the guard costs.
 enum class build { shipped, unguarded };
 void set_build(build b);
 refhost::plugin_module& module();
-// Null when the module has no movable clock (the product module).
+// Null when the module's clock cannot be moved on (natively, the product module).
 using advance_fn = void (*)(std::uint32_t);
 advance_fn clock_hook();
 

@@ -6,8 +6,6 @@
 #include <random>
 #include <vector>
 
-#include <unistd.h>
-
 #include "floor.h"
 #include "session.h"
 
@@ -101,19 +99,6 @@ void check_call_sequences() {
 
 const refhost::data_node& reference_report() { return g_reference_report; }
 
-capturing_reporter::capturing_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Color : OO_None) {}
-
-void capturing_reporter::ReportRuns(const std::vector<Run>& runs) {
-    for (const Run& run : runs) {
-        if (run.error_occurred) continue;
-        if (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median") continue;
-        figure& f = m_figures[run.run_name.function_name];
-        f.ns = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
-        for (const auto& [name, counter] : run.counters) f.counters[name] = counter.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
-}
-
 namespace {
 
 struct pool_figures {
@@ -168,17 +153,37 @@ pool_figures measure_pool() {
 
 const char* verdict(bool met) { return met ? "met" : "NOT MET"; }
 
+// Memory per task before the task table's slabs: the goal is to stay at or below it.
+constexpr double kBytesPerTaskBefore = 3202;
+
+const char* build_name() {
+#if defined(_WIN64)
+    return "Win64 (x86-64, under Wine)";
+#elif defined(_WIN32)
+    return "Win32 (i686, under Wine)";
+#else
+    return "native (x86-64)";
+#endif
+}
+
+// "1.23 x floor (<= 1.25 met)", or "not run".
+std::string goal_text(double value, double goal, const char* unit) {
+    if (value <= 0) return "not run";
+    char text[96];
+    std::snprintf(text, sizeof text, "%.2f%s (<= %g %s)", value, unit, goal, verdict(value <= goal));
+    return text;
+}
+
 }  // namespace
 
-bool print_summary(const capturing_reporter& results) {
-    const auto& figures = results.figures();
+bool print_summary(const figures& results) {
     auto ns = [&](const std::string& name) -> double {
-        const auto found = figures.find(name);
-        return found == figures.end() ? 0.0 : found->second.ns;
+        const auto found = results.find(name);
+        return found == results.end() ? 0.0 : found->second.ns;
     };
     auto counter = [&](const std::string& name, const std::string& key) -> double {
-        const auto found = figures.find(name);
-        if (found == figures.end()) return 0.0;
+        const auto found = results.find(name);
+        if (found == results.end()) return 0.0;
         const auto c = found->second.counters.find(key);
         return c == found->second.counters.end() ? 0.0 : c->second;
     };
@@ -271,6 +276,18 @@ bool print_summary(const capturing_reporter& results) {
     std::printf("\n%s\n", !all_met ? "Not every goal met."
                                    : all_run ? "Every goal met."
                                              : "Every goal met among the figures that ran.");
+
+    // The goals at scale, one line for this build.
+    auto ratio = [&](const std::string& name) {
+        const double base = ns("floor/" + name);
+        return base > 0 ? ns(name) / base : 0.0;
+    };
+    std::printf("\n%s: 10,000 tasks in turn, no-list sample %s, list sample %s; sweep at 100,000 records %s; "
+                "%s asked per task\n",
+                build_name(), goal_text(ratio("UpdateTask/no_list/tasks:10000"), 1.25, " x floor").c_str(),
+                goal_text(ratio("UpdateTask/list/tasks:10000"), 1.5, " x floor").c_str(),
+                goal_text(counter("OnTimer/records:100000", "per_record") * 1e9, 20, " ns a record").c_str(),
+                goal_text(pool_use.bytes_per_task, kBytesPerTaskBefore, " bytes").c_str());
     return all_met;
 }
 

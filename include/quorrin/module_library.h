@@ -58,6 +58,8 @@ public:
     bool loaded() const { return m_handle != nullptr; }
     // Why loading failed, or the first export that is missing; empty when all is well.
     const std::string& error() const { return m_error; }
+    // The HMODULE on Windows, the dlopen handle elsewhere; null when loading failed.
+    void* handle() const { return m_handle; }
 
     // Any exported function by name, or null.
     template <class Function>

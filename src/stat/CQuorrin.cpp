@@ -46,7 +46,7 @@ void CQuorrin::Close() {
         events->UnadviseMessages(message_sink());
     }
     // Open tasks go without a report, lowest task id first.
-    while (!m_mapTasks.empty()) m_mapTasks.erase(m_mapTasks.begin());
+    m_mapTasks.clear();
     m_mapCdnIpRefs.clear();
 }
 
@@ -102,10 +102,9 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
     RETURN_HR_IF(E_POINTER, cdn_ips != nullptr && cdn_ips->count != 0 && cdn_ips->entries == nullptr);
 
     // Everything that can fail for want of memory happens before the host sees a change: the
-    // table's node is made here and only linked in at the end.
-    task_table spare;
-    const auto slot = spare.emplace(task_id, std::make_unique<task_record>()).first;
-    task_record& record = *slot->second;
+    // record and the table's room for it are made here, and the record goes in at the end.
+    task_table::pending spare = m_mapTasks.make(task_id);
+    task_record& record = spare.record();
     record.task_type = task_type;
     record.click_type = click_type;
     record.cid = bytes_of(cid, cid_length);
@@ -127,7 +126,7 @@ HRESULT CQuorrin::register_task(std::int32_t task_id, std::int32_t task_type, st
         ReleaseCdnIps(record.cdn_ip_list);
         throw;
     }
-    m_mapTasks.insert(spare.extract(slot));
+    m_mapTasks.insert(std::move(spare));
     return S_OK;
 }
 
@@ -137,6 +136,7 @@ HRESULT CQuorrin::UpdateTask(std::int32_t task_id, std::uint64_t downloaded) {
         const auto found = m_mapTasks.find(task_id);
         RETURN_HR_IF(E_FAIL, found == m_mapTasks.end());
         found->second->sample(downloaded, static_cast<std::uint16_t>(m_mapTasks.size()), m_scratch);
+        m_mapTasks.sampled(found);
         return S_OK;
     });
 }
@@ -146,7 +146,7 @@ HRESULT CQuorrin::AddOfflineCdnIp(std::uint32_t url_length, const char* url, std
         RETURN_HR_IF(E_UNEXPECTED, m_closed);
         RETURN_HR_IF(E_POINTER, url == nullptr && url_length != 0);
         const std::string_view wanted = url_length ? std::string_view(url, url_length) : std::string_view();
-        for (auto& [id, record] : m_mapTasks) {
+        for (const auto& [id, record] : m_mapTasks) {
             if (record->click_type != 0 || !record->cdn_ip_list.empty() || record->offline_url != wanted) continue;
             record->cdn_ip_list.insert(address);
             try {

@@ -5,11 +5,11 @@
 
 #include <cstdint>
 #include <map>
-#include <memory>
 
 #include "quorrin/host_services.h"
 #include "quorrin/plugin_interfaces.h"
 #include "stat/task_record.h"
+#include "stat/task_table.h"
 #include "support/UnknownBase.h"
 
 namespace quorrin {
@@ -32,7 +32,7 @@ struct finish_message {
 
 class CQuorrin final : public IQuorrin, public CUnknownSingleThread, public IAsynTimerEvents, public IAsynMessageEvents {
 public:
-    using task_table = std::map<std::int32_t, std::unique_ptr<task_record>>;
+    using task_table = ::quorrin::task_table;
     using address_counts = std::map<std::uint32_t, std::uint32_t>;
 
     static constexpr std::uint32_t kStartTimerMessage = 0;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 
+#include "config/stat_config.h"
 #include "platform/clock.h"
 #include "stat/CQuorrin.h"
 #include "stat/engine_guard.h"
@@ -105,14 +106,9 @@ HRESULT CQuorrin::OnTimer(std::uint32_t) {
     return guarded_call([&] {
         RETURN_HR_IF(E_UNEXPECTED, m_closed);
         const std::uint32_t now = platform::tick_count();
-        for (auto it = m_mapTasks.begin(); it != m_mapTasks.end();) {
-            if (it->second->is_overdue(now)) {
-                ReleaseCdnIps(it->second->cdn_ip_list);
-                it = m_mapTasks.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        const std::uint32_t overdue = stat_config::instance()->overdue();
+        m_mapTasks.erase_stale([&](std::uint32_t last_tick) { return task_record::stale(last_tick, now, overdue); },
+                               [&](task_record& record) { ReleaseCdnIps(record.cdn_ip_list); });
         CheckIdle();
         return S_OK;
     });

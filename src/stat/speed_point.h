@@ -4,9 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <set>
 #include <utility>
 #include <vector>
+
+#include "stat/cdn_ip_set.h"
 
 namespace quorrin {
 
@@ -15,8 +16,6 @@ namespace quorrin {
 inline std::uint32_t speed_of(std::uint64_t bytes, std::uint32_t seconds) {
     return static_cast<std::uint32_t>(seconds == 0 ? bytes : bytes / seconds);
 }
-
-using cdn_ip_set = std::set<std::uint32_t>;
 
 // Ping time per CDN address, ascending by address (it is filled from the ascending address set),
 // -1 where the ping service gave none.
@@ -153,6 +152,18 @@ bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& hig
 // Global download and upload speeds over p.elapsed, measured against the record's running totals
 // (which it then moves on). Without the peer network service, GetDownloadSpeed alone.
 void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total);
+// The same in two steps, so that a sample can make the host's calls before it reads its record:
+// the calls, in the same order (without the peer network service GetDownloadSpeed writes into
+// p), then their arithmetic.
+struct global_totals {
+    bool from_peer = false;  // the peer network service gave the upload counters
+    std::uint64_t upload = 0;
+    bool has_download = false;  // the transfer totals gave "total_download_bytes"
+    std::uint64_t download = 0;
+};
+global_totals read_global_totals(speed_point& p);
+void apply_global_totals(speed_point& p, const global_totals& t, std::uint64_t& last_dl_total,
+                         std::uint64_t& last_up_total);
 // The download half: "total_download_bytes" of the transfer totals against last_dl_total.
 void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total);
 // The user task count and a ping time for every address of the set.

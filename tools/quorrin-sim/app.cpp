@@ -18,10 +18,18 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
                  "every report the plug-in submits (one JSON object a line) and a summary.",
                  "quorrin-sim"};
     std::string module_path = refhost::plugin_module::default_path();
-    std::string scenario_path, out_path, html_path;
+    std::string scenario_path, out_path, html_path, builtin = "short", clock = "real";
+    std::uint64_t seed = 1;
     bool quiet = false, print_scenario = false, check_only = false, show_version = false;
     app.add_option("--module", module_path, "the module to load (default: the one next to this program)");
     app.add_option("--scenario", scenario_path, "a scenario in JSON (default: the built-in one)");
+    app.add_option("--builtin", builtin, "which built-in scenario: short (the default), busy-day or wrap-soak")
+        ->check(CLI::IsMember(builtin_scenario_names()));
+    app.add_option("--seed", seed, "the seed that busy-day and wrap-soak are made from (default 1)");
+    app.add_option("--clock", clock,
+                   "real (the default): the session takes its own time; virtual: the simulator sets the module's "
+                   "clock and the session runs as fast as it can")
+        ->check(CLI::IsMember({"real", "virtual"}));
     app.add_option("--out", out_path, "write the reports there instead of standard output");
     app.add_option("--html", html_path, "write a page with every reported task's figures and speed chart");
     app.add_flag("--quiet", quiet, "no progress lines on standard error (the summary stays)");
@@ -44,12 +52,12 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         return 0;
     }
     if (print_scenario) {
-        out << builtin_scenario_text();
+        out << builtin_scenario_text(builtin, seed);
         return 0;
     }
     scenario s;
     try {
-        s = scenario_path.empty() ? builtin_scenario() : load_scenario_file(scenario_path);
+        s = scenario_path.empty() ? builtin_scenario(builtin, seed) : load_scenario_file(scenario_path);
     } catch (const scenario_error& e) {
         err << "quorrin-sim: " << e.what() << "\nNothing was run.\n";
         return 2;
@@ -80,6 +88,7 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
     options.reports_out = out_path.empty() ? &out : &out_file;
     options.progress = quiet ? nullptr : &err;
     options.status_line = err_is_terminal;
+    options.virtual_time = clock == "virtual";
     const session_result result = run_session(s, options);
 
     bool page_written = true;

@@ -367,14 +367,27 @@ scenario parse_scenario(const std::string& text, const std::string& source) {
     }
     const reader r(text, source);
     const path root;
-    r.known_keys(doc, root, {"description", "duration_ms", "config", "settings", "services", "host", "pings", "tasks"});
+    r.known_keys(doc, root, {"description", "duration_ms", "virtual_clock", "repeats_every_ms", "config", "settings",
+                             "services", "host", "pings", "tasks"});
 
     scenario s;
     s.source = source;
     if (doc.contains("description")) r.text(doc["description"], root + "description");
     if (doc.contains("duration_ms")) {
         s.duration_ms = r.u32(doc["duration_ms"], root + "duration_ms");
-        if (*s.duration_ms > 3600000) r.fail(root + "duration_ms", "a session lasts at most an hour (3600000)");
+    }
+    if (doc.contains("virtual_clock")) {
+        const json& c = doc["virtual_clock"];
+        const path at = root + "virtual_clock";
+        r.known_keys(c, at, {"tick_ms", "unix_time"});
+        if (c.contains("tick_ms")) s.virtual_clock.tick_ms = r.u32(c["tick_ms"], at + "tick_ms");
+        if (c.contains("unix_time")) s.virtual_clock.unix_time = r.u32(c["unix_time"], at + "unix_time");
+    }
+    if (doc.contains("repeats_every_ms")) {
+        const path at = root + "repeats_every_ms";
+        s.repeats_every_ms = r.u32(doc["repeats_every_ms"], at);
+        if (*s.repeats_every_ms == 0) r.fail(at, "must be more than 0");
+        if (!s.duration_ms) r.fail(at, "needs a \"duration_ms\" that covers several periods");
     }
     if (doc.contains("config")) read_sections(r, doc["config"], root + "config", s.stat_values, nullptr);
     if (doc.contains("settings")) read_sections(r, doc["settings"], root + "settings", s.setting_ints, &s.setting_bools);

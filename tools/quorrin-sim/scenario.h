@@ -79,9 +79,18 @@ struct host_plan {
     bool writes_speed_pair = true;  // GetDownloadSpeed writes download and upload speed
 };
 
+// The module's clock at the session's start, when the session runs in virtual time.
+struct clock_start {
+    std::uint32_t tick_ms = 3600000;      // GetTickCount an hour after the machine started
+    std::uint32_t unix_time = 1767225600;  // 2026-01-01 00:00:00 UTC
+};
+
 struct scenario {
     std::string source;  // file name, or "built-in"
     std::optional<std::uint32_t> duration_ms;  // absent: until every task has ended (and been swept)
+    clock_start virtual_clock;
+    // The load repeats with this period: the pool's use must not grow from one period to the next.
+    std::optional<std::uint32_t> repeats_every_ms;
     std::vector<config_value> stat_values;
     std::vector<config_value> setting_ints;
     std::vector<config_value> setting_bools;
@@ -100,6 +109,11 @@ scenario parse_scenario(const std::string& text, const std::string& source);
 scenario load_scenario_file(const std::string& path);
 scenario builtin_scenario();
 const std::string& builtin_scenario_text();
+// The built-in scenarios by name: "short" (the one above), and, made from the seed, "busy-day"
+// and "wrap-soak". An unknown name throws scenario_error.
+const std::vector<std::string>& builtin_scenario_names();
+std::string builtin_scenario_text(const std::string& name, std::uint64_t seed);
+scenario builtin_scenario(const std::string& name, std::uint64_t seed);
 
 // inet_addr form of a dotted IPv4 address; nullopt unless it is four decimal octets.
 std::optional<std::uint32_t> parse_dotted(const std::string& text);

@@ -7,12 +7,14 @@
 #include <limits>
 #include <optional>
 #include <ostream>
+#include <queue>
 #include <thread>
 
 #include "module_loader.h"
 #include "network.h"
 #include "quorrin/plugin_interfaces.h"
 #include "support/com_ptr.h"
+#include "virtual_clock.h"
 #include "zq.h"
 
 namespace sim {
@@ -37,9 +39,10 @@ using quorrin::com_ptr;
 using steady = std::chrono::steady_clock;
 
 constexpr std::uint64_t kNever = std::numeric_limits<std::uint64_t>::max();
-// Each call of a task comes at least this much later than the planned gap after its previous
-// one, so that the plug-in's whole-second arithmetic never sees a gap shorter than planned: more
-// than a tick clock that advances once a scheduler tick (up to 10 ms) can lag behind.
+// In real time each call of a task comes at least this much later than the planned gap after
+// its previous one, so that the plug-in's whole-second arithmetic never sees a gap shorter than
+// planned: more than a tick clock that advances once a scheduler tick (up to 10 ms) can lag
+// behind. Virtual time needs none: the clock reads exactly the planned moment.
 constexpr std::uint64_t kGapMarginMs = 20;
 
 std::string hr_text(HRESULT hr) {
@@ -84,15 +87,25 @@ struct task_run {
     std::uint64_t next_offset = 0;  // planned time of the next sample or of the end
     bool next_is_end = false;
     std::uint64_t last_bytes = 0;
-    bool offline_done = false;
     std::vector<std::uint32_t> addresses;  // what the host knows serves the task
 
     std::uint64_t end_offset() const {
         return plan->end == end_kind::open ? kNever : std::uint64_t{plan->end_ms} - plan->start_ms;
     }
-    std::uint64_t chain_due() const {
-        return std::max(reg_ms + next_offset, prev_ms + (next_offset - prev_offset) + kGapMarginMs);
+    std::uint64_t chain_due(std::uint64_t margin_ms) const {
+        return std::max(reg_ms + next_offset, prev_ms + (next_offset - prev_offset) + margin_ms);
     }
+};
+
+// A task's next call in the scenario's own order: planned time, then action, then task order.
+struct planned_call {
+    std::uint64_t at_ms;
+    action what;
+    std::size_t task;
+    bool operator<(const planned_call& o) const {
+        return at_ms != o.at_ms ? at_ms < o.at_ms : what != o.what ? what < o.what : task < o.task;
+    }
+    bool operator>(const planned_call& o) const { return o < *this; }
 };
 
 class session {
@@ -109,8 +122,13 @@ private:
     void event(const std::string& text);
     void status();
     std::uint64_t now() const {
+        if (m_o.virtual_time) return m_virtual_ms;
         return static_cast<std::uint64_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - m_start).count());
+    }
+    std::uint64_t margin_ms() const { return m_o.virtual_time ? 0 : kGapMarginMs; }
+    std::uint32_t module_tick(std::uint64_t at_ms) const {
+        return static_cast<std::uint32_t>(m_s.virtual_clock.tick_ms + at_ms);
     }
     std::string who(const task_run& t) const {
         return "task " + std::to_string(t.plan->id) + " (" + t.plan->name + ")";
@@ -118,10 +136,15 @@ private:
 
     void configure_host();
     void set_host_figures(std::uint64_t at_ms);
+    void set_state(task_run& t, task_state state);
     void deliver();
     void take_reports(task_run* by);
+    void check_report_times(const task_run& t, std::uint64_t at_ms);
+    void check_pool_periods();
     std::uint64_t planned_end() const;
     void schedule_next(task_run& t);
+    void plan_calls_after(action done, std::size_t task);
+    pool_use pool_now() const;
 
     void start(task_run& t);
     void offline(task_run& t);
@@ -138,7 +161,14 @@ private:
     IQuorrin* m_quorrin = nullptr;  // the provider holds the registration's reference until Uninitialize
     std::optional<network> m_net;
     std::vector<task_run> m_tasks;
+    std::priority_queue<planned_call, std::vector<planned_call>, std::greater<planned_call>> m_calls;
+    std::size_t m_running = 0;  // tasks in the running state
+    // Tasks the plug-in refused that still download: their ends, and those that never end.
+    std::priority_queue<std::uint64_t, std::vector<std::uint64_t>, std::greater<std::uint64_t>> m_refused_ends;
+    std::int32_t m_refused_open = 0;
     steady::time_point m_start;
+    bool m_started = false;
+    std::uint64_t m_virtual_ms = 0;
     std::optional<std::uint64_t> m_timer_due;
     std::uint32_t m_timer_period = 0;
     std::uint64_t m_timer_started = 0;
@@ -151,7 +181,7 @@ void session::event(const std::string& text) {
     std::ostream& out = *m_o.progress;
     if (m_status_drawn) out << "\r\033[K";
     m_status_drawn = false;
-    out << seconds_text(m_start == steady::time_point{} ? 0 : now()) << "  " << text << '\n';
+    out << seconds_text(m_started ? now() : 0) << "  " << text << '\n';
     out.flush();
 }
 
@@ -197,14 +227,28 @@ void session::set_host_figures(std::uint64_t at_ms) {
     h.peer().counters[2] = h.transfer().total_download_bytes;
     h.peer().counters[3] = 0;
     if (!m_s.fixes_user_task_count()) {
-        std::int32_t downloading = 0;  // tracked tasks, and those the plug-in refused while they run
-        for (const task_run& t : m_tasks) {
-            const bool ended = t.plan->end != end_kind::open && at_ms >= t.plan->end_ms;
-            downloading += t.state == task_state::running || (t.state == task_state::done && t.outcome->result ==
-                                                              verdict::rejected && !ended);
-        }
+        // Tracked tasks, and those the plug-in refused while they run (calls come in time order).
+        while (!m_refused_ends.empty() && m_refused_ends.top() <= at_ms) m_refused_ends.pop();
+        const auto downloading = static_cast<std::int32_t>(m_running + m_refused_ends.size()) + m_refused_open;
         h.setting_ints().set("env", "user_task_count", downloading);
     }
+}
+
+void session::set_state(task_run& t, task_state state) {
+    m_running -= t.state == task_state::running;
+    m_running += state == task_state::running;
+    t.state = state;
+}
+
+pool_use session::pool_now() const {
+    zq_usage usage{};
+    zq_usage_of(&usage);
+    pool_use p;
+    p.at_ms = now();
+    p.blocks = usage.blocks;
+    p.bytes = usage.bytes;
+    p.sampled = m_running;
+    return p;
 }
 
 void session::deliver() {
@@ -221,15 +265,19 @@ void session::deliver() {
         m_timer_started = now();
         m_timer_due = m_timer_started + m_timer_period;
         event("timer started: every " + std::to_string(m_timer_period) + " ms");
+        // The end waits for the sweeps that drop the tasks the host stops sampling.
+        if (m_started) m_end_ms = std::max(m_end_ms, planned_end());
     } else if (timers.empty() && m_timer_due) {
         m_timer_due.reset();
     }
 }
 
+// The reports leave the host's report service as they come, and with them its references to
+// the submitted objects: a long session keeps only their snapshots.
 void session::take_reports(task_run* by) {
-    const auto& reports = m_host->reports().reports();
-    while (m_r.reports.size() < reports.size()) {
-        const refhost::report_service::report& r = reports[m_r.reports.size()];
+    refhost::report_service& service = m_host->reports();
+    if (service.reports().empty()) return;
+    for (const refhost::report_service::report& r : service.reports()) {
         if (m_o.reports_out) {
             *m_o.reports_out << (r.null_object ? std::string("null") : refhost::to_json(r.tree)) << '\n';
             m_o.reports_out->flush();
@@ -237,6 +285,7 @@ void session::take_reports(task_run* by) {
         if (by && by->outcome->report < 0) by->outcome->report = static_cast<std::int64_t>(m_r.reports.size());
         m_r.reports.push_back(r);
     }
+    service.clear();
 }
 
 // Until every task has ended and, for tasks the host stopped sampling, until the sweep that
@@ -259,6 +308,54 @@ std::uint64_t session::planned_end() const {
         if (sweep <= last + 120000) wait = std::max(wait, sweep);
     }
     return wait;
+}
+
+// In virtual time the host knows to the millisecond when the click and the end came: the report
+// must say the same, in whole seconds, also when the tick wrapped in between.
+void session::check_report_times(const task_run& t, std::uint64_t at_ms) {
+    const refhost::data_node& report = m_r.reports[static_cast<std::size_t>(t.outcome->report)].tree;
+    const std::int64_t click = std::int64_t{m_s.virtual_clock.unix_time} + static_cast<std::int64_t>(t.reg_ms / 1000);
+    const auto after_s = static_cast<std::int64_t>((at_ms - t.reg_ms) / 1000);
+    std::string wrong;
+    if (report.integer("click_time") != click) {
+        wrong = "click_time " + std::to_string(report.integer("click_time")) + ", not " + std::to_string(click);
+    } else if (report.integer("timef_click") != after_s) {
+        wrong = "timef_click " + std::to_string(report.integer("timef_click")) + ", not " + std::to_string(after_s);
+    }
+    for (const char* list : {"low_speed_point_list", "high_speed_point_list"}) {
+        const refhost::data_node* points = report.child(list);
+        for (std::int64_t i = 0; points && wrong.empty() && i < points->integer("count"); ++i) {
+            const refhost::data_node* p = points->child(std::to_string(i));
+            const std::int64_t time = p ? p->integer("time") : -1;
+            if (time < click || time > click + after_s) {
+                wrong = std::string(list) + " point " + std::to_string(i) + " at " + std::to_string(time) +
+                        ", outside the task's " + std::to_string(click) + " to " + std::to_string(click + after_s);
+            }
+        }
+    }
+    if (!wrong.empty()) return fail("the report of " + who(t) + " has " + wrong);
+    ++m_r.reports_checked;
+    if (module_tick(at_ms) < module_tick(t.reg_ms)) ++m_r.reports_across_wrap;
+}
+
+// A load that repeats must not leave the pool fuller from one period to the next: after the
+// first period, which warms up, no period peaks higher than the second.
+void session::check_pool_periods() {
+    if (!m_s.repeats_every_ms) return;
+    std::vector<pool_use>& peaks = m_r.pool_peaks;
+    for (const pool_use& p : m_r.pool_at_ticks) {
+        const std::size_t period = p.at_ms / *m_s.repeats_every_ms;
+        if (peaks.size() <= period) peaks.resize(period + 1);
+        if (p.bytes > peaks[period].bytes) peaks[period] = p;
+        peaks[period].blocks = std::max(peaks[period].blocks, p.blocks);
+    }
+    if (peaks.size() < 3) return fail("the session is too short to compare its periods' pool use (3 needed)");
+    for (std::size_t k = 2; k < peaks.size(); ++k) {
+        if (peaks[k].blocks <= peaks[1].blocks && peaks[k].bytes <= peaks[1].bytes) continue;
+        fail("the pool grew: period " + std::to_string(k + 1) + " peaks at " + std::to_string(peaks[k].blocks) + " blocks, " +
+             std::to_string(peaks[k].bytes) + " bytes; the second at " + std::to_string(peaks[1].blocks) + " blocks, " +
+             std::to_string(peaks[1].bytes) + " bytes");
+    }
 }
 
 void session::schedule_next(task_run& t) {
@@ -312,7 +409,12 @@ void session::start(task_run& t) {
           " CDN address(es) -> " + hr_text(hr) + (SUCCEEDED(hr) ? ", sample every " + std::to_string(interval) + " ms" : ""));
 
     if (FAILED(hr)) {
-        t.state = task_state::done;
+        set_state(t, task_state::done);
+        if (plan.end == end_kind::open) {
+            ++m_refused_open;
+        } else {
+            m_refused_ends.push(plan.end_ms);
+        }
         t.outcome->result = verdict::rejected;
         t.outcome->detail = refusal.empty() ? "RegisterTask returned " + hr_text(hr) : refusal;
         if (refusal.empty() && !(may_refuse && hr == E_FAIL)) {
@@ -325,7 +427,7 @@ void session::start(task_run& t) {
         fail("RegisterTask of " + who(t) + " handed back a sample interval of " + std::to_string(interval) + " ms");
         interval = 1000;
     }
-    t.state = task_state::running;
+    set_state(t, task_state::running);
     t.outcome->interval_ms = interval;
     t.outcome->registered_ms = at;
     t.reg_ms = t.prev_ms = at;
@@ -336,7 +438,6 @@ void session::start(task_run& t) {
 
 void session::offline(task_run& t) {
     const offline_cdn& call = *t.plan->offline;
-    t.offline_done = true;
     set_host_figures(now());
     const HRESULT hr = m_quorrin->AddOfflineCdnIp(static_cast<std::uint32_t>(call.url.size()), call.url.data(), call.address);
     deliver();
@@ -357,10 +458,15 @@ void session::chain(task_run& t) {
     deliver();
     if (hr == E_FAIL) {
         // The plug-in no longer knows the task: its samples came further apart than "overdue".
-        t.state = task_state::done;
+        set_state(t, task_state::done);
         t.outcome->result = verdict::swept;
         t.outcome->detail = "dropped while still sampled";
         event(who(t) + ": UpdateTask -> E_FAIL: the plug-in dropped the task");
+        // In virtual time every sample comes exactly on time, well within "overdue".
+        if (m_o.virtual_time &&
+            static_cast<std::uint32_t>(t.outcome->interval_ms) <= m_s.quorrin_value("overdue", 30000, 10000)) {
+            fail("the plug-in dropped " + who(t) + " while it was sampled on time");
+        }
         return;
     }
     if (FAILED(hr)) fail("UpdateTask of " + who(t) + " returned " + hr_text(hr));
@@ -377,7 +483,7 @@ void session::finish(task_run& t, std::uint64_t at) {
     t.outcome->bytes_after = bytes - plan.bytes_before;
     t.outcome->ms_after = at - t.reg_ms;
     if (plan.end == end_kind::stop_sampling) {
-        t.state = task_state::stopped;
+        set_state(t, task_state::stopped);
         event(who(t) + ": the host stops sampling it");
         return;
     }
@@ -410,13 +516,13 @@ void session::finish(task_run& t, std::uint64_t at) {
     const std::uint64_t dt = m_s.quorrin_value("dt_duration", 15000, 0);
     const std::string ran = std::to_string(t.outcome->ms_after / 1000) + " s after the click";
     if (wrong) {
-        t.state = task_state::stopped;
+        set_state(t, task_state::stopped);
         t.outcome->result = verdict::wrong_cid;
         t.outcome->detail = "UnregisterTask refused the other cid";
         if (hr != E_FAIL) fail("UnregisterTask of " + who(t) + " with a wrong cid returned " + hr_text(hr));
         return;
     }
-    t.state = task_state::done;
+    set_state(t, task_state::done);
     if (FAILED(hr)) {
         t.outcome->result = verdict::still_open;
         t.outcome->detail = "UnregisterTask returned " + hr_text(hr);
@@ -424,6 +530,7 @@ void session::finish(task_run& t, std::uint64_t at) {
     } else if (t.outcome->report >= 0) {
         t.outcome->result = verdict::reported;
         t.outcome->detail = ran;
+        if (m_o.virtual_time) check_report_times(t, at);
     } else if (!m_s.services.stat_report) {
         t.outcome->result = verdict::no_report;
         t.outcome->detail = "the host has no report service";
@@ -435,10 +542,11 @@ void session::finish(task_run& t, std::uint64_t at) {
 
 void session::tick() {
     ++m_r.timer_ticks;
-    event("timer tick " + std::to_string(m_r.timer_ticks) + ": the plug-in sweeps stale tasks");
+    if (m_o.progress) event("timer tick " + std::to_string(m_r.timer_ticks) + ": the plug-in sweeps stale tasks");
     m_host->events().fire_timers();
     deliver();
     take_reports(nullptr);
+    m_r.pool_at_ticks.push_back(pool_now());
     if (m_timer_due) *m_timer_due += m_timer_period;
 }
 
@@ -457,45 +565,48 @@ void session::look_again(task_run& t) {
     }
 }
 
+// What a task does next: after its start, its AddOfflineCdnIp call (whether or not the plug-in
+// took the task) and its first sample; after a sample, the next one or its end.
+void session::plan_calls_after(action done, std::size_t task) {
+    const task_run& t = m_tasks[task];
+    if (done == action::start && t.plan->offline) m_calls.push({t.plan->offline->at_ms, action::offline, task});
+    if (t.state == task_state::running) m_calls.push({t.plan->start_ms + t.next_offset, action::chain, task});
+}
+
 void session::play() {
+    for (std::size_t i = 0; i < m_tasks.size(); ++i) m_calls.push({m_tasks[i].plan->start_ms, action::start, i});
     while (true) {
         // The next thing to do in the scenario's own order (planned time, then action order),
         // so that every run makes its calls in the same sequence; it waits for its real moment,
-        // which for a task's samples may be a few milliseconds later than planned.
-        std::uint64_t planned = m_end_ms, due = m_end_ms;
-        action what = action::finish;
-        task_run* task = nullptr;
-        auto consider = [&](std::uint64_t at, std::uint64_t real, action a, task_run* t) {
-            if (at < planned || (at == planned && a < what)) {
-                planned = at;
-                due = real;
-                what = a;
-                task = t;
-            }
-        };
-        for (task_run& t : m_tasks) {
-            if (t.state == task_state::waiting) consider(t.plan->start_ms, t.plan->start_ms, action::start, &t);
-            if (t.state != task_state::waiting && t.plan->offline && !t.offline_done) {
-                consider(t.plan->offline->at_ms, t.plan->offline->at_ms, action::offline, &t);
-            }
-            if (t.state == task_state::running) consider(t.plan->start_ms + t.next_offset, t.chain_due(), action::chain, &t);
-        }
-        if (m_timer_due) consider(*m_timer_due, *m_timer_due, action::timer, nullptr);
+        // which in real time may be a few milliseconds later than planned for a task's samples.
+        planned_call next{m_end_ms, action::finish, 0};
+        if (m_timer_due) next = std::min(next, planned_call{*m_timer_due, action::timer, 0});
+        if (!m_calls.empty()) next = std::min(next, m_calls.top());
+        task_run* task = next.what <= action::chain ? &m_tasks[next.task] : nullptr;
+        std::uint64_t due = next.at_ms;
+        if (next.what == action::chain) due = task->chain_due(margin_ms());
 
         const std::uint64_t at = now();
         if (due > at) {
+            if (m_o.virtual_time) {
+                m_virtual_ms = due;
+                refhost::virtual_clock::set(due);
+                continue;
+            }
             status();
             std::this_thread::sleep_for(std::chrono::milliseconds(std::min<std::uint64_t>(due - at, 200)));
             continue;
         }
-        switch (what) {
+        if (task) m_calls.pop();
+        switch (next.what) {
             case action::start: start(*task); break;
             case action::offline: offline(*task); break;
             case action::chain: chain(*task); break;
             case action::timer: tick(); break;
             case action::finish: return;
         }
-        if (what == action::start || what == action::timer) m_end_ms = std::max(m_end_ms, planned_end());
+        // A start plans the task's offline call and first sample; a sample plans the next one.
+        if (next.what == action::start || next.what == action::chain) plan_calls_after(next.what, next.task);
     }
 }
 
@@ -504,6 +615,17 @@ void session::run() {
     if (!module.loaded()) return fail(module.error());
     if (!module.error().empty()) return fail(m_o.module_path + ": " + module.error());
     event("loaded " + m_o.module_path);
+    // The module's clock follows the session's from here to the end of the session.
+    struct system_clock_again {
+        ~system_clock_again() { refhost::virtual_clock::stop(); }
+    } restore;
+    if (m_o.virtual_time) {
+        const std::string why = refhost::virtual_clock::attach(module.handle());
+        if (!why.empty()) return fail("no virtual time: " + why);
+        refhost::virtual_clock::start(m_s.virtual_clock.tick_ms, m_s.virtual_clock.unix_time);
+        m_r.virtual_time = true;
+    }
+    const steady::time_point wall_start = steady::now();
 
     refhost::ledger::instance().clear_errors();
     refhost::reference_host host(m_s.services);
@@ -529,6 +651,7 @@ void session::run() {
             fail("IDownloadLibPlugin::Initialize returned " + hr_text(hr));
         } else {
             m_start = steady::now();
+            m_started = true;
             for (std::size_t i = 0; i < m_s.tasks.size(); ++i) {
                 m_tasks.push_back(task_run{});
                 m_tasks.back().plan = &m_s.tasks[i];
@@ -540,6 +663,7 @@ void session::run() {
                 fail("the plug-in registered no IQuorrin with the service provider");
             } else {
                 m_end_ms = planned_end();
+                m_r.pool_before = pool_now();
                 play();
                 for (task_run& t : m_tasks) {
                     if (t.state == task_state::stopped) look_again(t);
@@ -552,6 +676,10 @@ void session::run() {
                     }
                 }
                 m_r.session_ms = now();
+                m_r.pool_at_end = pool_now();
+                check_pool_periods();
+                m_r.first_tick = module_tick(0);
+                m_r.last_tick = module_tick(m_r.session_ms);
             }
             m_quorrin = nullptr;
             hr = plugin->Uninitialize();
@@ -561,6 +689,8 @@ void session::run() {
         plugin.reset();
         zq_usage after{};
         zq_usage_of(&after);
+        m_r.pool_left.blocks = after.blocks - before.blocks;
+        m_r.pool_left.bytes = after.bytes - before.bytes;
         if (after.blocks != before.blocks) {
             fail(std::to_string(after.blocks - before.blocks) + " block(s) of the pool still in use after the plug-in was released");
         }
@@ -571,6 +701,8 @@ void session::run() {
     take_reports(nullptr);
     for (const std::string& problem : host.problems()) fail(problem);
     m_host = nullptr;
+    m_r.wall_ms = static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(steady::now() - wall_start).count());
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // One download session: loads the module, creates and initialises the plug-in with the
-// reference host, and plays the scenario in real time on this thread.
+// reference host, and plays the scenario on this thread, in real time or in virtual time.
 #pragma once
 
 #include <cstdint>
@@ -36,12 +36,30 @@ struct task_outcome {
     std::uint32_t samples = 0;       // UpdateTask calls
 };
 
+// The module's pool at one moment of the session.
+struct pool_use {
+    std::uint64_t at_ms = 0;  // session time
+    std::int64_t blocks = 0;
+    std::int64_t bytes = 0;
+    std::size_t sampled = 0;  // tasks the host is sampling
+};
+
 struct session_result {
     std::vector<std::string> failures;  // empty: the session went as a host expects
     std::vector<task_outcome> tasks;    // one per scenario task, in the same order
     std::vector<refhost::report_service::report> reports;
-    std::uint64_t session_ms = 0;
+    std::uint64_t session_ms = 0;  // session time, real or virtual
+    std::uint64_t wall_ms = 0;     // what the session took in real time
     std::uint32_t timer_ticks = 0;
+    bool virtual_time = false;
+    std::uint32_t first_tick = 0, last_tick = 0;  // the module's tick at both ends (virtual time)
+    std::uint32_t reports_checked = 0;  // reports whose times the host checked against its own (virtual time)
+    std::uint32_t reports_across_wrap = 0;  // ... of tasks whose ticks wrapped between click and end
+    pool_use pool_before;  // after the plug-in's start, before the first task
+    std::vector<pool_use> pool_at_ticks;
+    std::vector<pool_use> pool_peaks;  // per period of a repeating load: its fullest tick
+    pool_use pool_at_end;  // before the plug-in's shut-down
+    pool_use pool_left;    // after it, less what was in use before the plug-in was created
 };
 
 struct session_options {
@@ -49,6 +67,9 @@ struct session_options {
     std::ostream* reports_out = nullptr;  // one JSON line per report, as it is submitted
     std::ostream* progress = nullptr;     // event lines; null when quiet
     bool status_line = false;             // a status line redrawn in place (a terminal)
+    // Virtual time: the module's clock reads what the session says, which jumps to each call's
+    // planned moment, and every call comes exactly when planned.
+    bool virtual_time = false;
 };
 
 session_result run_session(const scenario& s, const session_options& options);

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <map>
 #include <ostream>
 #include <vector>
 
@@ -20,12 +21,62 @@ std::string speed_text(std::uint64_t bytes_per_s) {
 
 namespace {
 
+// More tasks than this get counts by verdict instead of a row each.
+constexpr std::size_t kMostRows = 60;
+
 // The speed rule of the reports: bytes over whole seconds, the bytes themselves under a second.
 std::uint64_t average(std::uint64_t bytes, std::uint64_t ms) { return ms >= 1000 ? bytes / (ms / 1000) : bytes; }
 
 void pad(std::ostream& out, const std::string& text, std::size_t width, bool right = false) {
     const std::string fill(text.size() < width ? width - text.size() : 0, ' ');
     out << (right ? fill + text : text + fill);
+}
+
+std::string pool_text(const pool_use& p) {
+    return std::to_string(p.blocks) + " blocks, " + std::to_string(p.bytes) + " bytes";
+}
+
+std::string hours_text(std::uint64_t ms) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", static_cast<unsigned long long>(ms / 3600000),
+                  static_cast<unsigned long long>(ms / 60000 % 60), static_cast<unsigned long long>(ms / 1000 % 60));
+    return text;
+}
+
+// A session of many tasks: how many ended each way, rather than a row each.
+void write_verdict_counts(std::ostream& out, const session_result& r) {
+    std::map<std::string, std::size_t> counts;
+    for (const task_outcome& o : r.tasks) ++counts[verdict_text(o.result)];
+    out << "tasks by verdict:";
+    for (const auto& [text, count] : counts) out << "  " << text << " " << count;
+    out << '\n';
+}
+
+// The virtual clock's span, and the pool from the first task to the end.
+void write_time_and_pool(std::ostream& out, const session_result& r) {
+    if (r.virtual_time) {
+        char wall[32];
+        std::snprintf(wall, sizeof wall, "%.2f s", static_cast<double>(r.wall_ms) / 1000.0);
+        out << "virtual clock: " << hours_text(r.session_ms) << " simulated in " << wall << " of wall time; module ticks " << r.first_tick << " to " << r.last_tick
+            << (r.last_tick < r.first_tick ? " (wrapped)" : "") << "; " << r.reports_checked
+            << " report(s) agree with the host's own times";
+        if (r.reports_across_wrap) out << ", " << r.reports_across_wrap << " of tasks across the wrap";
+        out << '\n';
+    }
+    if (r.pool_at_ticks.empty()) return;
+    const pool_use* peak = &r.pool_at_ticks.front();
+    for (const pool_use& p : r.pool_at_ticks) {
+        if (p.bytes > peak->bytes) peak = &p;
+    }
+    out << "module pool: " << pool_text(r.pool_before) << " before the first task; peak " << pool_text(*peak) << " with "
+        << peak->sampled << " task(s) sampled at " << hours_text(peak->at_ms) << "; " << pool_text(r.pool_at_end)
+        << " at the end with " << r.pool_at_end.sampled << " sampled; " << r.pool_left.blocks << " blocks, "
+        << r.pool_left.bytes << " bytes left after the shut-down\n";
+    if (!r.pool_peaks.empty()) {
+        out << "pool peak per period:";
+        for (const pool_use& p : r.pool_peaks) out << "  " << p.blocks << "/" << p.bytes;
+        out << "  (blocks/bytes)\n";
+    }
 }
 
 }  // namespace
@@ -70,6 +121,11 @@ void write_summary(std::ostream& out, const scenario& s, const session_result& r
     }
     out << "\nquorrin-sim: " << s.source << ": " << s.tasks.size() << " task(s), " << r.reports.size() << " report(s), "
         << r.timer_ticks << " timer tick(s), " << (r.session_ms / 100) / 10.0 << " s\n";
+    write_time_and_pool(out, r);
+    if (rows.size() > kMostRows) {
+        write_verdict_counts(out, r);
+        rows.clear();
+    }
     for (const row& line : rows) {
         for (int c = 0; c < 7; ++c) {
             pad(out, line.cells[c], width[c], c == 0 || (c >= 3 && c <= 5));
