@@ -97,59 +97,31 @@ void speed_point_heap::close_back() noexcept {
     keep_top();
 }
 
-namespace {
-
-// "total_download_bytes" of the transfer totals; false when they cannot be had.
-bool read_dl_total(std::uint64_t& total) {
-    ITransferStatService* transfer = GetTransferStatService();
-    if (!transfer) return false;
-    com_ptr<ITransferTotals> totals;
-    void* out = nullptr;
-    if (FAILED(transfer->QueryInterface(IID_ITransferTotals, &out)) || out == nullptr) return false;
-    totals.attach(static_cast<ITransferTotals*>(out));
-    vq_data figures;
-    totals->FillTotals(figures.out_pointer());
-    total = static_cast<std::uint64_t>(figures.get_int64("total_download_bytes", 0));
-    return true;
-}
-
-void take_dl_total(speed_point& p, std::uint64_t total, std::uint64_t& last_dl_total) {
-    p.g_dl_speed = speed_of(total - last_dl_total, p.elapsed);
-    last_dl_total = total;
-}
-
-}  // namespace
-
-global_totals read_global_totals(speed_point& p) {
-    global_totals t;
+void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {
     if (IPeerNetworkService* peer = GetPeerNetworkService()) {
         std::uint64_t counters[4] = {0, 0, 0, 0};
         peer->GetTransferCounters(&counters[0], &counters[1], &counters[2], &counters[3]);
-        t.from_peer = true;
-        t.has_download = read_dl_total(t.download);
-        t.upload = counters[0] + counters[1];
+        update_dl_speed(p, last_dl_total);
+        const std::uint64_t total = counters[0] + counters[1];
+        p.g_up_speed = speed_of(total - last_up_total, p.elapsed);
+        last_up_total = total;
     } else if (ITransferStatService* transfer = GetTransferStatService()) {
         transfer->GetDownloadSpeed(&p.g_dl_speed);
     }
-    return t;
-}
-
-void apply_global_totals(speed_point& p, const global_totals& t, std::uint64_t& last_dl_total,
-                         std::uint64_t& last_up_total) {
-    if (!t.from_peer) return;
-    if (t.has_download) take_dl_total(p, t.download, last_dl_total);
-    p.g_up_speed = speed_of(t.upload - last_up_total, p.elapsed);
-    last_up_total = t.upload;
-}
-
-void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total) {
-    const global_totals t = read_global_totals(p);
-    apply_global_totals(p, t, last_dl_total, last_up_total);
 }
 
 void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total) {
-    std::uint64_t total = 0;
-    if (read_dl_total(total)) take_dl_total(p, total, last_dl_total);
+    ITransferStatService* transfer = GetTransferStatService();
+    if (!transfer) return;
+    com_ptr<ITransferTotals> totals;
+    void* out = nullptr;
+    if (FAILED(transfer->QueryInterface(IID_ITransferTotals, &out)) || out == nullptr) return;
+    totals.attach(static_cast<ITransferTotals*>(out));
+    vq_data figures;
+    totals->FillTotals(figures.out_pointer());
+    const auto total = static_cast<std::uint64_t>(figures.get_int64("total_download_bytes", 0));
+    p.g_dl_speed = speed_of(total - last_dl_total, p.elapsed);
+    last_dl_total = total;
 }
 
 void fill_point(speed_point& p, const cdn_ip_set& addresses) {

@@ -152,18 +152,6 @@ bool offer(speed_point_heap& low, std::uint32_t low_count, speed_point_heap& hig
 // Global download and upload speeds over p.elapsed, measured against the record's running totals
 // (which it then moves on). Without the peer network service, GetDownloadSpeed alone.
 void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uint64_t& last_up_total);
-// The same in two steps, so that a sample can make the host's calls before it reads its record:
-// the calls, in the same order (without the peer network service GetDownloadSpeed writes into
-// p), then their arithmetic.
-struct global_totals {
-    bool from_peer = false;  // the peer network service gave the upload counters
-    std::uint64_t upload = 0;
-    bool has_download = false;  // the transfer totals gave "total_download_bytes"
-    std::uint64_t download = 0;
-};
-global_totals read_global_totals(speed_point& p);
-void apply_global_totals(speed_point& p, const global_totals& t, std::uint64_t& last_dl_total,
-                         std::uint64_t& last_up_total);
 // The download half: "total_download_bytes" of the transfer totals against last_dl_total.
 void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total);
 // The user task count and a ping time for every address of the set.

@@ -55,30 +55,24 @@ task_record::pending_sample task_record::measure(std::uint64_t downloaded, std::
                                                  sample_scratch& scratch) {
     pending_sample s;
     s.tick = platform::tick_count();
-    // With many tasks a record is rarely in the cache when its sample comes: its first lines are
-    // asked for from memory now and arrive while the host answers the global speed calls, which
-    // need nothing of the record.
-    __builtin_prefetch(this);
-    __builtin_prefetch(reinterpret_cast<const char*>(this) + 64);
-    speed_point p;
-    const global_totals totals = read_global_totals(p);
-
     s.bytes = downloaded;
     s.dl_total = last_dl_total;
     s.up_total = last_up_total;
+    speed_point p;
     p.elapsed = (s.tick - last_tick) / 1000;
     p.delta_bytes = downloaded - last_bytes;
     p.avgs = speed_of(p.delta_bytes, p.elapsed);
-    apply_global_totals(p, totals, s.dl_total, s.up_total);
 
-    // A list that takes the sample is asked for from memory now, with the task's addresses. Only
-    // a hint: the offer decides on the lists themselves.
+    // A list that takes the sample is asked for from memory now; it arrives while the host
+    // answers the speed calls. With many tasks a record's lists are rarely in the cache. Only a
+    // hint: the offer decides on the lists as they are after those calls.
     const stat_config* config = stat_config::instance();
     const bool into_low = low_speed_point_list.takes(p.avgs, config->low_count());
     const bool into_high = high_speed_point_list.takes(p.avgs, config->high_count());
     if (into_low) low_speed_point_list.prefetch();
     if (into_high) high_speed_point_list.prefetch();
     if ((into_low || into_high) && !cdn_ip_list.empty()) __builtin_prefetch(cdn_ip_list.data());
+    update_global_speeds(p, s.dl_total, s.up_total);
 
     s.plan = prepare_offer(low_speed_point_list, config->low_count(), high_speed_point_list, config->high_count(), p,
                            scratch, [&](speed_point& taken) {
