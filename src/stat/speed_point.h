@@ -156,5 +156,7 @@ void update_global_speeds(speed_point& p, std::uint64_t& last_dl_total, std::uin
 void update_dl_speed(speed_point& p, std::uint64_t& last_dl_total);
 // The user task count and a ping time for every address of the set.
 void fill_point(speed_point& p, const cdn_ip_set& addresses);
+// Asks for the addresses' memory ahead of fill_point.
+void prefetch(const cdn_ip_set& addresses);
 
 }  // namespace quorrin

@@ -71,7 +71,7 @@ task_record::pending_sample task_record::measure(std::uint64_t downloaded, std::
     const bool into_high = high_speed_point_list.takes(p.avgs, config->high_count());
     if (into_low) low_speed_point_list.prefetch();
     if (into_high) high_speed_point_list.prefetch();
-    if ((into_low || into_high) && !cdn_ip_list.empty()) __builtin_prefetch(cdn_ip_list.data());
+    if (into_low || into_high) prefetch(cdn_ip_list);
     update_global_speeds(p, s.dl_total, s.up_total);
 
     s.plan = prepare_offer(low_speed_point_list, config->low_count(), high_speed_point_list, config->high_count(), p,
