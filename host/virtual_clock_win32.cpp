@@ -37,7 +37,12 @@ T module_time(T (*system_time)(T*), T* out) {
 
 __time64_t __cdecl virtual_time64(__time64_t* out) { return module_time(&_time64, out); }
 
-__time32_t __cdecl virtual_time32(__time32_t* out) { return module_time(&_time32, out); }
+// Through _time64: the 64-bit runtime has no _time32 of its own to call.
+__time32_t __cdecl virtual_time32(__time32_t* out) {
+    const auto now = static_cast<__time32_t>(module_time<__time64_t>(&_time64, nullptr));
+    if (out) *out = now;
+    return now;
+}
 
 struct redirect {
     const char* name;

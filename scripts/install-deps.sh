@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks to build and test quorrin, natively and for Win32.
+# Installs what a fresh Debian machine lacks to build and test quorrin, natively and for 32- and
+# 64-bit Windows.
 # Idempotent: packages already present are left alone, and apt is only asked when something is missing.
 set -euo pipefail
 
@@ -14,8 +15,9 @@ need_root() {
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 
 native_pkgs=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev nlohmann-json3-dev libcli11-dev
-             clang libclang-rt-14-dev valgrind binutils-mingw-w64-i686 g++-mingw-w64-i686)
-wine_pkgs=(wine wine32:i386)
+             clang libclang-rt-14-dev valgrind binutils-mingw-w64-i686 g++-mingw-w64-i686
+             binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix zip unzip)
+wine_pkgs=(wine wine32:i386 wine64)
 
 missing=()
 for p in "${native_pkgs[@]}"; do have_pkg "$p" || missing+=("$p"); done
@@ -57,8 +59,10 @@ if [ "${QUORRIN_NO_WINE:-0}" != 1 ] && [ -x /lib/i386-linux-gnu/ld-linux.so.2 ] 
 fi
 
 # The -posix compilers carry std::thread and std::mutex; pick them if alternatives point elsewhere.
-if command -v update-alternatives >/dev/null 2>&1 && [ -x /usr/bin/i686-w64-mingw32-g++-posix ]; then
-  need_root update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
-  need_root update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true
-fi
+for triplet in i686-w64-mingw32 x86_64-w64-mingw32; do
+  if command -v update-alternatives >/dev/null 2>&1 && [ -x "/usr/bin/$triplet-g++-posix" ]; then
+    need_root update-alternatives --set "$triplet-g++" "/usr/bin/$triplet-g++-posix" >/dev/null 2>&1 || true
+    need_root update-alternatives --set "$triplet-gcc" "/usr/bin/$triplet-gcc-posix" >/dev/null 2>&1 || true
+  fi
+done
 echo "install-deps: ready"

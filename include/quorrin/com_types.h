@@ -1,17 +1,25 @@
 // Base COM types of the host contract. On Win32 they are the system's own (IID_IUnknown and
 // IID_IClassFactory come from its uuid library); elsewhere they are declared here with the same
 // layout, so that the same interface headers serve both builds.
+//
+// These headers need C++11 and define no macro that changes another header: on Win32 they include
+// <windows.h> as the host has configured it (WIN32_LEAN_AND_MEAN, NOMINMAX and the like are the
+// host's to define, before the first include). Their own macros begin with QUORRIN_; natively
+// they also define the Windows names the interfaces are written with (STDMETHODCALLTYPE,
+// STDAPICALLTYPE, STDAPI, SUCCEEDED, FAILED, TRUE, FALSE).
 #pragma once
 
 #include <cstdint>
 
+// Ids and other constants live in the headers, with nothing to link. From C++17 on each is one
+// object for the whole program; before that each translation unit has its own equal copy.
+#if defined(__cpp_inline_variables) && __cpp_inline_variables >= 201606L
+#define QUORRIN_CONSTANT inline constexpr
+#else
+#define QUORRIN_CONSTANT constexpr
+#endif
+
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <unknwn.h>
 #else
@@ -37,11 +45,16 @@ inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 
 #define STDMETHODCALLTYPE
+#define STDAPICALLTYPE
 #define STDAPI extern "C" __attribute__((visibility("default"))) HRESULT
 #define SUCCEEDED(hr) (static_cast<HRESULT>(hr) >= 0)
 #define FAILED(hr) (static_cast<HRESULT>(hr) < 0)
+#ifndef TRUE
 #define TRUE 1
+#endif
+#ifndef FALSE
 #define FALSE 0
+#endif
 
 constexpr HRESULT S_OK = 0;
 constexpr HRESULT S_FALSE = 1;
@@ -76,8 +89,8 @@ protected:
     ~IClassFactory() = default;
 };
 
-inline constexpr GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-inline constexpr GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+QUORRIN_CONSTANT GUID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+QUORRIN_CONSTANT GUID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 #endif
 
 namespace quorrin {

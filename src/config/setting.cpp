@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/host_lookup.h"
+#include "quorrin/configuration.h"
 #include "support/text.h"
 
 namespace quorrin {
@@ -21,8 +22,8 @@ void setting::create(ISettingsService* service) {
 void setting::release() { delete std::exchange(s_instance, nullptr); }
 
 setting::setting(ISettingsService* service) : m_service(service) {
-    show_peer_id = get_bool("debug", "show_peer_id", false);
-    ignore_user_set_speed = get_bool("debug", "ignore_user_set_speed", false);
+    show_peer_id = get_bool(kShowPeerId.section, kShowPeerId.key, kShowPeerId.fallback != 0);
+    ignore_user_set_speed = get_bool(kIgnoreUserSetSpeed.section, kIgnoreUserSetSpeed.key, kIgnoreUserSetSpeed.fallback != 0);
 }
 
 std::int32_t setting::get_int(std::string_view section, std::string_view key, std::int32_t fallback) const {

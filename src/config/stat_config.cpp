@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/stat_data.h"
+#include "quorrin/configuration.h"
 
 namespace quorrin {
 
@@ -19,20 +20,20 @@ void stat_config::release() { delete std::exchange(s_instance, nullptr); }
 namespace {
 
 // Negative host values read as large unsigned ones and so pass the bound unchanged.
-std::uint32_t read_bounded(const char* key, std::int32_t fallback, std::uint32_t lower_bound) {
+std::uint32_t read_bounded(const config_value& c) {
     const stat_data* data = stat_data::instance();
-    const auto value = static_cast<std::uint32_t>(data ? data->get_int("Quorrin", key, fallback) : fallback);
-    return value < lower_bound ? lower_bound : value;
+    const auto value = static_cast<std::uint32_t>(data ? data->get_int(c.section, c.key, c.fallback) : c.fallback);
+    return value < c.lower_bound ? c.lower_bound : value;
 }
 
 }  // namespace
 
 void stat_config::load() {
-    m_sample_interval = read_bounded("sample_interval", 3000, 1000);
-    m_overdue = read_bounded("overdue", 30000, 10000);
-    m_low_count = read_bounded("low_count", 14, 5);
-    m_high_count = read_bounded("high_count", 14, 5);
-    m_dt_duration = read_bounded("dt_duration", 15000, 0);
+    m_sample_interval = read_bounded(kSampleInterval);
+    m_overdue = read_bounded(kOverdue);
+    m_low_count = read_bounded(kLowCount);
+    m_high_count = read_bounded(kHighCount);
+    m_dt_duration = read_bounded(kDtDuration);
 }
 
 }  // namespace quorrin

@@ -1,11 +1,13 @@
 // The module's boundary: its exports, its one-entry class table and the cached class factory.
 #include <mutex>
 #include <new>
+#include <type_traits>
 #include <utility>
 
 #include "platform/dll.h"
 #include "plugin/CDownloadLibPlugin.h"
 #include "plugin/kept_services.h"
+#include "quorrin/exports.h"
 #include "support/module_lock.h"
 #include "support/result_macros.h"
 
@@ -105,6 +107,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
 STDAPI DllRegisterServer() { return kNoRegistryScript; }
 
 STDAPI DllUnregisterServer() { return kNoRegistryScript; }
+
+// The types that hosts cast the exports to (quorrin/exports.h) are those of the definitions.
+static_assert(std::is_same<decltype(&DllCanUnloadNow), dll_can_unload_now_fn>::value, "DllCanUnloadNow");
+static_assert(std::is_same<decltype(&DllGetClassObject), dll_get_class_object_fn>::value, "DllGetClassObject");
+static_assert(std::is_same<decltype(&DllRegisterServer), dll_register_server_fn>::value, "DllRegisterServer");
+static_assert(std::is_same<decltype(&DllUnregisterServer), dll_unregister_server_fn>::value, "DllUnregisterServer");
 
 #ifdef _WIN32
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/setting.h"
+#include "quorrin/configuration.h"
 #include "report/vq_data.h"
 #include "support/com_ptr.h"
 #include "support/host_services.h"
@@ -138,7 +139,8 @@ PREFETCHING void prefetch(const cdn_ip_set& addresses) {
 
 void fill_point(speed_point& p, const cdn_ip_set& addresses) {
     const setting* settings = setting::instance();
-    p.g_task_count = settings ? settings->get_int("env", "user_task_count", 0) : 0;
+    const config_value& count = kUserTaskCount;
+    p.g_task_count = settings ? settings->get_int(count.section, count.key, count.fallback) : count.fallback;
     IPingService* ping_service = GetPingService();
     p.ping_cdn_list.clear();
     p.ping_cdn_list.reserve(addresses.size());

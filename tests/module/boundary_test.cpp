@@ -27,10 +27,13 @@ public:
         m_characteristics = u16(pe + 22);
         const std::uint32_t optional = pe + 24;
         m_section_table = optional + u16(pe + 20);
-        m_export_rva = u32(optional + 96);
-        m_import_rva = u32(optional + 104);
-        m_resource_rva = u32(optional + 112);
-        m_tls_rva = u32(optional + 168);
+        // PE32+ (64-bit) has wider fields before the data directories and 8-byte import thunks.
+        m_pe32plus = u16(optional) == 0x20B;
+        const std::uint32_t directories = optional + (m_pe32plus ? 112 : 96);
+        m_export_rva = u32(directories);
+        m_import_rva = u32(directories + 8);
+        m_resource_rva = u32(directories + 16);
+        m_tls_rva = u32(directories + 72);
     }
     std::uint16_t machine() const { return m_machine; }
     bool is_dll() const { return (m_characteristics & 0x2000) != 0; }
@@ -53,9 +56,10 @@ public:
         for (std::uint32_t d = offset(m_import_rva); u32(d + 12) != 0; d += 20) {
             std::set<std::string>& names = out[text(offset(u32(d + 12)))];
             const std::uint32_t lookup = u32(d) ? u32(d) : u32(d + 16);
-            for (std::uint32_t t = offset(lookup); u32(t) != 0; t += 4) {
-                const std::uint32_t entry = u32(t);
-                names.insert(entry & 0x80000000u ? "#" + std::to_string(entry & 0xFFFF) : text(offset(entry) + 2));
+            const std::uint32_t width = m_pe32plus ? 8 : 4;
+            for (std::uint32_t t = offset(lookup); u32(t) != 0 || u32(t + width - 4) != 0; t += width) {
+                const bool by_ordinal = (u32(t + width - 4) & 0x80000000u) != 0;
+                names.insert(by_ordinal ? "#" + std::to_string(u32(t) & 0xFFFF) : text(offset(u32(t)) + 2));
             }
         }
         return out;
@@ -115,6 +119,7 @@ private:
     }
 
     std::vector<char> m_bytes;
+    bool m_pe32plus = false;
     std::uint16_t m_machine = 0, m_sections = 0, m_characteristics = 0;
     std::uint32_t m_section_table = 0, m_export_rva = 0, m_import_rva = 0, m_resource_rva = 0, m_tls_rva = 0;
 };
@@ -124,9 +129,13 @@ std::string lower(std::string s) {
     return s;
 }
 
-TEST(ModuleFile, IsAnI386DllWithExactlyTheFiveExportsInOrder) {
+TEST(ModuleFile, IsADllOfTheHostsWidthWithExactlyTheFiveExportsInOrder) {
     const pe_file dll(refhost::plugin_module::default_path());
-    EXPECT_EQ(0x14C, dll.machine());
+#ifdef _WIN64
+    EXPECT_EQ(0x8664, dll.machine());  // x86-64
+#else
+    EXPECT_EQ(0x14C, dll.machine());  // i386
+#endif
     EXPECT_TRUE(dll.is_dll());
     EXPECT_EQ((std::map<std::uint32_t, std::string>{{1, "DllCanUnloadNow"},
                                                     {2, "DllGetClassObject"},
@@ -160,6 +169,10 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
          "RemoveVectoredExceptionHandler", "ResetEvent", "ResumeThread", "SetEvent", "SetLastError",
          "SetProcessAffinityMask", "SetThreadContext", "SetThreadPriority", "SuspendThread", "TlsAlloc",
          "TlsSetValue", "TryEnterCriticalSection", "WaitForMultipleObjects", "WaitForSingleObject",
+#ifdef _WIN64
+         // x86-64 table-based unwinding for C++ exceptions (kernel32 forwards them to ntdll)
+         "RtlCaptureContext", "RtlLookupFunctionEntry", "RtlUnwindEx", "RtlVirtualUnwind", "__C_specific_handler",
+#endif
      }},
     {"msvcrt.dll",
      {
@@ -171,6 +184,11 @@ const std::map<std::string, std::set<std::string>> kAllowedImports = {
          "_lock", "_read", "_setjmp3", "_strdup", "_ultoa", "_unlock", "atoi", "calloc", "exit", "fprintf", "fputc",
          "fputs", "free", "fwrite", "localeconv", "longjmp", "malloc", "memchr", "printf", "realloc", "setlocale",
          "strchr", "strcmp", "strerror", "strncmp", "vfprintf", "wcslen",
+#ifdef _WIN64
+         // the same needs under the 64-bit runtime's names (time is _time64 there), and its
+         // start-up's signal handlers
+         "___lc_codepage_func", "___mb_cur_max_func", "__iob_func", "_setjmp", "_time64", "signal",
+#endif
      }},
     // the platform layer's address parsing
     {"ws2_32.dll", {"inet_addr"}},

@@ -206,7 +206,7 @@ TEST_F(SecondThread, SessionBesideEveryEntryAndReferencesFromAnotherThread) {
     const std::vector<entry> entries = {
         {"UpdateTask", S_OK, [&] { return q->UpdateTask(2, 100); }},
         {"RegisterTask", E_FAIL, [&] { return q->RegisterTask(2, 1, 0, 20, cid(), 1, 0, nullptr, 0, 0, nullptr, &interval, nullptr); }},
-        {"UnregisterTask", E_FAIL, [&] { return q->UnregisterTask(99, 20, cid(), 1, nullptr, 0); }},
+        {"UnregisterTask", E_FAIL, [&] { return q->UnregisterTask(-1, 20, cid(), 1, nullptr, 0); }},  // no such task
         {"AddOfflineCdnIp", S_OK, [&] { return q->AddOfflineCdnIp(3, "url", 0x0300000A); }},
         {"OnTimer", S_OK, [&] { return timer->OnTimer(0); }},
         {"OnMessage 0", S_OK, [&] { return messages->OnMessage(0, 0, 0); }},

@@ -22,24 +22,23 @@ extern const char* (*state_at_report)();
 constexpr int kCaughtExitCode = 0x5A;
 // Installs the handler; the next assertion report ends the process with kCaughtExitCode.
 void catch_next_report();
-#define EXPECT_ASSERTION_REPORT(statement, expected_text)                                                       \
-    EXPECT_EXIT(                                                                                                \
-        {                                                                                                       \
-            assertion_capture::catch_next_report();                                                             \
-            statement;                                                                                          \
-        },                                                                                                      \
-        ::testing::ExitedWithCode(assertion_capture::kCaughtExitCode),                                          \
-        std::string("code=E0008001 flags=1 params=1 text=") + assertion_capture::hex(expected_text) + " end")
+// What the handler prints for a report with this text.
+inline std::string caught_text(const std::string& text) {
+    return "code=E0008001 flags=1 params=1 text=" + hex(text) + " end";
+}
+// The death test's stderr must match pattern.
+#define EXPECT_ASSERTION_EXIT(statement, pattern)                                \
+    EXPECT_EXIT(                                                                 \
+        {                                                                        \
+            assertion_capture::catch_next_report();                              \
+            statement;                                                           \
+        },                                                                       \
+        ::testing::ExitedWithCode(assertion_capture::kCaughtExitCode), pattern)
+#define EXPECT_ASSERTION_REPORT(statement, expected_text) \
+    EXPECT_ASSERTION_EXIT(statement, assertion_capture::caught_text(expected_text))
 // The report, then the line that state_at_report gave.
-#define EXPECT_ASSERTION_REPORT_THEN(statement, expected_text, expected_state)                                 \
-    EXPECT_EXIT(                                                                                              \
-        {                                                                                                     \
-            assertion_capture::catch_next_report();                                                           \
-            statement;                                                                                        \
-        },                                                                                                    \
-        ::testing::ExitedWithCode(assertion_capture::kCaughtExitCode),                                        \
-        std::string("code=E0008001 flags=1 params=1 text=") + assertion_capture::hex(expected_text) + " end\n" + \
-            (expected_state))
+#define EXPECT_ASSERTION_REPORT_THEN(statement, expected_text, expected_state) \
+    EXPECT_ASSERTION_EXIT(statement, assertion_capture::caught_text(expected_text) + "\n" + (expected_state))
 #else
 struct outcome {
     bool aborted = false;
