@@ -7,7 +7,8 @@ namespace quorrin::engine_guard {
 bool try_enter() noexcept { return true; }
 void leave() noexcept {}
 bool busy() noexcept { return false; }
-bool held_here() noexcept { return true; }
+void wait_here(bool) noexcept {}
+bool waited_for_here() noexcept { return true; }
 void run_or_defer(deferred_work work, void* context) noexcept { work(context); }
 
 }  // namespace quorrin::engine_guard

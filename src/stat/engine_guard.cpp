@@ -15,35 +15,27 @@ constexpr std::uint32_t kBusy = 1;
 constexpr std::uint32_t kDeferred = 2;  // with kBusy: work is waiting for the call to leave
 
 std::atomic<std::uint32_t> g_state{kIdle};
-// The thread of the call in progress, 0 when idle. Written only by that thread, after it takes
-// the guard and before it gives it back, so a thread that reads its own id here holds the guard.
-std::atomic<platform::thread_id> g_holder{0};
+// The thread of a call in progress that waits for its designed re-entry, else 0. Written only by
+// that thread while it holds the guard, so a thread that reads its own id here holds it.
+std::atomic<platform::thread_id> g_waiting{0};
 // Written only while kDeferred is clear, by the thread that then sets it; read by the holder
 // after it sees kDeferred.
 deferred_work g_work = nullptr;
 void* g_context = nullptr;
 
-void take() noexcept { g_holder.store(platform::current_thread(), std::memory_order_relaxed); }
-
 }  // namespace
 
 bool try_enter() noexcept {
     std::uint32_t expected = kIdle;
-    if (!g_state.compare_exchange_strong(expected, kBusy, std::memory_order_acquire, std::memory_order_relaxed)) {
-        return false;
-    }
-    take();
-    return true;
+    return g_state.compare_exchange_strong(expected, kBusy, std::memory_order_acquire, std::memory_order_relaxed);
 }
 
 void leave() noexcept {
     for (;;) {
-        g_holder.store(0, std::memory_order_relaxed);
         std::uint32_t expected = kBusy;
         if (g_state.compare_exchange_strong(expected, kIdle, std::memory_order_acq_rel, std::memory_order_acquire)) {
             return;
         }
-        take();
         const deferred_work work = g_work;
         void* const context = g_context;
         g_work = nullptr;
@@ -55,14 +47,19 @@ void leave() noexcept {
 
 bool busy() noexcept { return g_state.load(std::memory_order_acquire) != kIdle; }
 
-bool held_here() noexcept { return g_holder.load(std::memory_order_relaxed) == platform::current_thread(); }
+void wait_here(bool waiting) noexcept {
+    g_waiting.store(waiting ? platform::current_thread() : 0, std::memory_order_relaxed);
+}
+
+bool waited_for_here() noexcept {
+    return g_waiting.load(std::memory_order_relaxed) == platform::current_thread();
+}
 
 void run_or_defer(deferred_work work, void* context) noexcept {
     for (;;) {
         std::uint32_t state = g_state.load(std::memory_order_acquire);
         if (state == kIdle) {
             if (!g_state.compare_exchange_strong(state, kBusy, std::memory_order_acquire)) continue;
-            take();
             work(context);
             leave();
             return;

@@ -15,9 +15,10 @@ bool try_enter() noexcept;
 // Ends the call; runs a shut-down handed over while it was in progress, still holding the guard.
 void leave() noexcept;
 bool busy() noexcept;
-// True only inside an engine call made on this thread: the one place the designed re-entry
-// (the finish message that call waits for) may be served.
-bool held_here() noexcept;
+// The designed re-entry: the call in progress marks (and unmarks) its own thread while it waits
+// for its finish message; only there is that message served. The other calls pay nothing for it.
+void wait_here(bool waiting) noexcept;
+bool waited_for_here() noexcept;
 
 using deferred_work = void (*)(void* context) noexcept;
 // Runs work(context) under the guard now, or, while an engine call is in progress, as that call

@@ -40,9 +40,13 @@ HRESULT CQuorrin::unregister_task(std::int32_t task_id, std::uint32_t cid_length
     // SendAsynMessage returns.
     struct withdraw {
         CQuorrin& self;
-        ~withdraw() { self.m_pendingFinish = nullptr; }
+        ~withdraw() {
+            self.m_pendingFinish = nullptr;
+            engine_guard::wait_here(false);
+        }
     } withdraw_on_exit{*this};
     m_pendingFinish = message.get();
+    engine_guard::wait_here(true);
     m_finishServed = false;
     const HRESULT hr =
         events->SendAsynMessage(message_sink(), kFinishMessage, reinterpret_cast<std::uintptr_t>(message.get()), 0);
@@ -64,7 +68,7 @@ HRESULT CQuorrin::OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_
             // Nested in the UnregisterTask that sent it, on its thread, at its first delivery: the
             // designed re-entry. Any other message 1 is refused while a call is in progress, and
             // fails when none is: no UnregisterTask waits for it, and its address is not followed.
-            if (!engine_guard::held_here()) return guarded_call([] { return E_FAIL; });
+            if (!engine_guard::waited_for_here()) return guarded_call([] { return E_FAIL; });
             const auto* message = reinterpret_cast<const finish_message*>(param);
             RETURN_HR_IF(RPC_E_CALL_REJECTED, message == nullptr || message != m_pendingFinish);
             m_pendingFinish = nullptr;
