@@ -133,8 +133,8 @@ public:
     // The record at it has been sampled: the sweep's copy of its last tick follows.
     void sampled(iterator it) noexcept { m_places[it.index()].last_tick = m_places[it.index()].record->last_tick; }
     void erase(iterator it) noexcept;
-    // Drops every record whose last tick is_stale says is stale, in ascending id order, each
-    // handed to drop just before it goes.
+    // Drops every record whose last tick is_stale says is stale: each is handed to drop, in
+    // ascending id order, before any goes. is_stale must answer the same for a tick both times.
     template <class IsStale, class Drop>
     void erase_stale(IsStale&& is_stale, Drop&& drop) noexcept;
     // Every record goes, lowest id first.
@@ -155,17 +155,24 @@ private:
 
 template <class IsStale, class Drop>
 void task_table::erase_stale(IsStale&& is_stale, Drop&& drop) noexcept {
-    std::size_t kept = 0;
+    // Every stale record is handed to drop first, with the table still whole: drop may call out
+    // of the module, and what runs meanwhile finds no record half gone. A sweep that finds none
+    // stale reads each place once.
+    std::size_t first = m_ids.size();
     for (std::size_t i = 0; i < m_ids.size(); ++i) {
+        if (!is_stale(m_places[i].last_tick)) continue;
+        if (first == m_ids.size()) first = i;
+        drop(*m_places[i].record);
+    }
+    if (first == m_ids.size()) return;
+    std::size_t kept = first;
+    for (std::size_t i = first; i < m_ids.size(); ++i) {
         if (is_stale(m_places[i].last_tick)) {
-            drop(*m_places[i].record);
             destroy(m_places[i].record);
             continue;
         }
-        if (kept != i) {
-            m_ids[kept] = m_ids[i];
-            m_places[kept] = m_places[i];
-        }
+        m_ids[kept] = m_ids[i];
+        m_places[kept] = m_places[i];
         ++kept;
     }
     m_ids.resize(kept);

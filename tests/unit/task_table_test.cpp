@@ -19,6 +19,7 @@ protected:
         task_table::pending p = table.make(id);
         p.record().last_tick = tick;
         p.record().task_type = id;  // tells the records apart
+        p.record().cid.assign(40, 'c');  // on the heap: a destroyed record's is freed
         table.insert(std::move(p));
     }
     static std::vector<std::int32_t> ids(const task_table& table) {
@@ -60,9 +61,15 @@ TEST_F(TaskTableTest, BehavesAsAnOrderedMapOfRecords) {
             default: {
                 // Drop what has not been sampled for 50 steps, lowest id first; now and then
                 // finish one task.
+                // drop calls out of the module: the table stays whole, every record alive, until
+                // the last drop has returned.
                 std::vector<std::int32_t> dropped, expected;
                 table.erase_stale([&](std::uint32_t last) { return task_record::stale(last, step, 50); },
-                                  [&](task_record& r) { dropped.push_back(r.task_type); });
+                                  [&](task_record& r) {
+                                      dropped.push_back(r.task_type);
+                                      ASSERT_EQ(model.size(), table.size());
+                                      for (const auto& entry : table) ASSERT_EQ('c', entry.second->cid.at(39));
+                                  });
                 for (auto it = model.begin(); it != model.end();) {
                     if (task_record::stale(it->second, step, 50)) {
                         expected.push_back(it->first);
