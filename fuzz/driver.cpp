@@ -468,7 +468,7 @@ private:
         if (m_s.gone) return;
         const std::string wanted = url.substr(0, length);
         for (auto& [id, task] : m_s.expected.tasks) {
-            const quorrin::task_record* record = m_s.stat->tasks().count(id) ? m_s.stat->tasks().at(id).get() : nullptr;
+            const quorrin::task_record* record = m_s.stat->tasks().at(id);
             if (!record || task.click_type != 0 || !task.addresses.empty() || record->offline_url != wanted) continue;
             task.addresses.insert(address);
             break;

@@ -65,9 +65,9 @@ task_table::iterator task_table::find(std::int32_t id) const {
     return at < m_ids.size() && m_ids[at] == id ? iterator(this, at) : end();
 }
 
-task_table::record_ref task_table::at(std::int32_t id) const {
+task_record* task_table::at(std::int32_t id) const {
     const iterator found = find(id);
-    return found == end() ? record_ref() : found->second;
+    return found == end() ? nullptr : found->second;
 }
 
 task_table::pending task_table::make(std::int32_t id) {

@@ -46,25 +46,10 @@ private:
 
 class task_table {
 public:
-    // A record as the table's users reach it; the table owns it.
-    class record_ref {
-    public:
-        record_ref(task_record* record = nullptr) : m_record(record) {}
-        task_record* get() const { return m_record; }
-        task_record* operator->() const { return m_record; }
-        task_record& operator*() const { return *m_record; }
-        explicit operator bool() const { return m_record != nullptr; }
-        bool operator==(std::nullptr_t) const { return m_record == nullptr; }
-        bool operator!=(std::nullptr_t) const { return m_record != nullptr; }
-
-    private:
-        task_record* m_record;
-    };
-
     // What a walk over the table yields, in the shape of a map's entry.
     struct entry {
-        std::int32_t first;  // the task id
-        record_ref second;
+        std::int32_t first;   // the task id
+        task_record* second;  // owned by the table
     };
 
     class iterator {
@@ -124,7 +109,7 @@ public:
     iterator find(std::int32_t id) const;
     std::size_t count(std::int32_t id) const { return find(id) != end(); }
     // The task's record; null when the id is not in the table.
-    record_ref at(std::int32_t id) const;
+    task_record* at(std::int32_t id) const;
 
     // A new record for id, which must not be in the table, and room to insert it: everything that
     // can run out of memory, before the table changes. Throws std::bad_alloc.

@@ -119,7 +119,7 @@ protected:
     }
     const quorrin::task_record* record(std::int32_t id) const {
         const auto found = stat->tasks().find(id);
-        return found == stat->tasks().end() ? nullptr : found->second.get();
+        return found == stat->tasks().end() ? nullptr : found->second;
     }
     // Moves the clock on and fires the sweep timer once.
     void tick(std::uint32_t ms = 15000) {

@@ -131,7 +131,7 @@ TEST_F(TaskReport, PointListsEmptiedAndWrittenInHeapOrder) {
         q->UpdateTask(1, bytes);
     }
     manual_clock::advance(17000);
-    quorrin::task_record* r = stat->tasks().at(1).get();
+    quorrin::task_record* r = stat->tasks().at(1);
     quorrin::sample_scratch scratch;
     r->end(bytes, 1, 0, scratch);  // the end sample: 0 bytes in 17 s
     quorrin::vq_data report;

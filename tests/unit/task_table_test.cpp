@@ -90,7 +90,7 @@ TEST_F(TaskTableTest, BehavesAsAnOrderedMapOfRecords) {
     std::vector<std::int32_t> expected;
     for (const auto& [id, tick] : model) expected.push_back(id);
     EXPECT_EQ(expected, ids(table));
-    EXPECT_EQ(nullptr, table.at(1000).get());
+    EXPECT_EQ(nullptr, table.at(1000));
 }
 
 // Out of memory while making a record or the room for it leaves the table as it was; a record
