@@ -112,8 +112,6 @@ void task_record::end(std::uint64_t downloaded, std::uint32_t task_count, std::i
     commit(last, scratch);
 }
 
-bool task_record::is_overdue(std::uint32_t now) const { return stale(last_tick, now, stat_config::instance()->overdue()); }
-
 bool task_record::exceeds_dt_duration() const {
     return static_cast<std::uint32_t>(timef_click * 1000u) > stat_config::instance()->dt_duration();
 }

@@ -25,9 +25,7 @@ public:
     bool sample(std::uint64_t downloaded, std::uint16_t task_count, sample_scratch& scratch);
     // The end figures, then a last sample; all or nothing, as sample.
     void end(std::uint64_t downloaded, std::uint32_t task_count, std::int32_t reason, sample_scratch& scratch);
-    // No sample for longer than overdue() ms (strictly).
-    bool is_overdue(std::uint32_t now) const;
-    // The same of a last tick and a given overdue time: the tick difference wraps.
+    // No sample since last_tick for longer than overdue ms (strictly): the tick difference wraps.
     static bool stale(std::uint32_t last_tick, std::uint32_t now, std::uint32_t overdue) { return now - last_tick > overdue; }
     // timef_click * 1000 (32-bit, wrapping) > dt_duration(); meaningful after end.
     bool exceeds_dt_duration() const;

@@ -94,11 +94,12 @@ TEST_F(TaskRecordTest, OverdueIsStrict) {
     task_record r;
     r.begin(0, 0, 1, scratch);
     const std::uint32_t overdue = quorrin::stat_config::instance()->overdue();
-    EXPECT_FALSE(r.is_overdue(manual_clock::tick() + overdue));
-    EXPECT_TRUE(r.is_overdue(manual_clock::tick() + overdue + 1));
+    const auto is_overdue = [&](std::uint32_t now) { return task_record::stale(r.last_tick, now, overdue); };
+    EXPECT_FALSE(is_overdue(manual_clock::tick() + overdue));
+    EXPECT_TRUE(is_overdue(manual_clock::tick() + overdue + 1));
     manual_clock::advance(overdue);
     r.sample(1, 1, scratch);
-    EXPECT_FALSE(r.is_overdue(manual_clock::tick() + overdue));
+    EXPECT_FALSE(is_overdue(manual_clock::tick() + overdue));
 }
 
 TEST_F(TaskRecordTest, DurationGateIsStrict) {
