@@ -110,7 +110,10 @@ inline void drop_reports(session& s, std::int64_t iteration) {
     if (iteration % 64 == 0) s.host().reports().clear();
 }
 
-template <class State>
+// RegisterTask then UnregisterTask. kRegisterTimed: both calls are timed; else UnregisterTask
+// alone, which with the report gate open ends the task and builds and submits the full report,
+// and closed does the same without the report.
+template <bool kRegisterTimed, class State>
 void register_unregister(State& state, bool reported) {
     if (reported && !needs_clock(state)) return;
     session& s = shared_session("pair");
@@ -123,12 +126,12 @@ void register_unregister(State& state, bool reported) {
         const auto t2 = clock_type::now();
         s.unregister_task(1);
         const auto t3 = clock_type::now();
-        state.set_iteration_time(seconds_between(t0, t1) + seconds_between(t2, t3));
+        state.set_iteration_time((kRegisterTimed ? seconds_between(t0, t1) : 0.0) + seconds_between(t2, t3));
         drop_reports(s, ++iteration);
     }
 }
 
-template <class State>
+template <bool kRegisterTimed, class State>
 void floor_register_unregister(State& state, bool reported) {
     if (reported && !needs_clock(state)) return;
     session& s = shared_session("pair");
@@ -136,49 +139,15 @@ void floor_register_unregister(State& state, bool reported) {
     const refhost::data_node* report = reported ? &reference_report() : nullptr;
     std::int64_t iteration = 0;
     for (auto _ : state) {
-        // Four clock reads, as above.
+        // Four clock reads, as above; registering again has the host's ping service watch the
+        // addresses again.
         const auto t0 = clock_type::now();
         floor::register_task(host);
         const auto t1 = clock_type::now();
         const auto t2 = clock_type::now();
         floor::unregister_task(host, s.report_data(), report);
         const auto t3 = clock_type::now();
-        state.set_iteration_time(seconds_between(t0, t1) + seconds_between(t2, t3));
-        drop_reports(s, ++iteration);
-    }
-}
-
-// UnregisterTask alone: with the report gate open, it ends the task and builds and submits the
-// full report; closed, the same without the report.
-template <class State>
-void unregister_only(State& state, bool reported) {
-    if (reported && !needs_clock(state)) return;
-    session& s = shared_session("pair");
-    std::int64_t iteration = 0;
-    for (auto _ : state) {
-        s.register_task(1);
-        prepare_end(s, reported);
-        const auto t0 = clock_type::now();
-        s.unregister_task(1);
-        const auto t1 = clock_type::now();
-        state.set_iteration_time(seconds_between(t0, t1));
-        drop_reports(s, ++iteration);
-    }
-}
-
-template <class State>
-void floor_unregister_only(State& state, bool reported) {
-    if (reported && !needs_clock(state)) return;
-    session& s = shared_session("pair");
-    const floor::services& host = s.floor_services();
-    const refhost::data_node* report = reported ? &reference_report() : nullptr;
-    std::int64_t iteration = 0;
-    for (auto _ : state) {
-        floor::register_task(host);  // the host's ping service watches the addresses again
-        const auto t0 = clock_type::now();
-        floor::unregister_task(host, s.report_data(), report);
-        const auto t1 = clock_type::now();
-        state.set_iteration_time(seconds_between(t0, t1));
+        state.set_iteration_time((kRegisterTimed ? seconds_between(t0, t1) : 0.0) + seconds_between(t2, t3));
         drop_reports(s, ++iteration);
     }
 }
@@ -252,10 +221,10 @@ void each_path(Add&& add, bool with_unguarded) {
     const timing manual{true, false};
     for (const bool reported : {true, false}) {
         const std::string r = reported ? "/report" : "/no_report";
-        add("Register+Unregister" + r, manual, [=](State& s) { register_unregister(s, reported); });
-        add("floor/Register+Unregister" + r, manual, [=](State& s) { floor_register_unregister(s, reported); });
-        add("Unregister" + r, manual, [=](State& s) { unregister_only(s, reported); });
-        add("floor/Unregister" + r, manual, [=](State& s) { floor_unregister_only(s, reported); });
+        add("Register+Unregister" + r, manual, [=](State& s) { register_unregister<true>(s, reported); });
+        add("floor/Register+Unregister" + r, manual, [=](State& s) { floor_register_unregister<true>(s, reported); });
+        add("Unregister" + r, manual, [=](State& s) { register_unregister<false>(s, reported); });
+        add("floor/Unregister" + r, manual, [=](State& s) { floor_register_unregister<false>(s, reported); });
     }
     add("floor/report", manual, [](State& s) { floor_report(s); });
     for (const std::int32_t records : {100, 10000, 100000}) {
