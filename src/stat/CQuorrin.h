@@ -106,7 +106,6 @@ private:
     // taken by its one delivery, whose result is kept for UnregisterTask. Touched only by the
     // thread that holds the engine.
     const finish_message* m_pendingFinish = nullptr;
-    bool m_finishServed = false;
     HRESULT m_finishResult = S_OK;
     sample_scratch m_scratch;
     bool m_closed = false;

@@ -47,12 +47,12 @@ HRESULT CQuorrin::unregister_task(std::int32_t task_id, std::uint32_t cid_length
     } withdraw_on_exit{*this};
     m_pendingFinish = message.get();
     engine_guard::wait_here(true);
-    m_finishServed = false;
     const HRESULT hr =
         events->SendAsynMessage(message_sink(), kFinishMessage, reinterpret_cast<std::uintptr_t>(message.get()), 0);
-    // Served, perhaps early by the host itself: what the finish did, not what a later duplicate
-    // delivery made of it. Not served: the task is not finished, whatever the service says.
-    if (m_finishServed) return m_finishResult;
+    // Served (its delivery took it), perhaps early by the host itself: what the finish did, not
+    // what a later duplicate delivery made of it. Not served: the task is not finished, whatever
+    // the service says.
+    if (m_pendingFinish == nullptr) return m_finishResult;
     return FAILED(hr) ? hr : E_FAIL;
 }
 
@@ -73,7 +73,6 @@ HRESULT CQuorrin::OnMessage(std::uint32_t id, std::uintptr_t param, std::uint32_
             RETURN_HR_IF(RPC_E_CALL_REJECTED, message == nullptr || message != m_pendingFinish);
             m_pendingFinish = nullptr;
             m_finishResult = com_boundary([&] { return FinishTask(*message); });
-            m_finishServed = true;
             return m_finishResult;
         }
         default:
