@@ -140,7 +140,7 @@ void model::finished(HRESULT hr, const before_call& at, const quorrin::CQuorrin*
 }
 
 void model::check(const quorrin::CQuorrin& stat, refhost::reference_host& host) const {
-    const quorrin::CQuorrin::task_table& table = stat.tasks();
+    const quorrin::task_table& table = stat.tasks();
     expect(table.size() == tasks.size(), "task table holds other tasks than registered and not yet finished");
     std::map<std::uint32_t, std::uint32_t> held;
     auto want = tasks.begin();

@@ -32,7 +32,6 @@ struct finish_message {
 
 class CQuorrin final : public IQuorrin, public CUnknownSingleThread, public IAsynTimerEvents, public IAsynMessageEvents {
 public:
-    using task_table = ::quorrin::task_table;
     using address_counts = std::map<std::uint32_t, std::uint32_t>;
 
     static constexpr std::uint32_t kStartTimerMessage = 0;
