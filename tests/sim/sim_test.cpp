@@ -238,6 +238,13 @@ TEST(SimBadInput, ScenarioErrorsNameTheKeyAndRunNothing) {
     }
 }
 
+TEST(SimBadInput, SessionOfHoursIsRefusedInRealTime) {
+    const sim_run r = run_sim({"--builtin", "busy-day"});
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("run it with --clock virtual")) << r.err;
+    EXPECT_EQ("", r.out);
+}
+
 TEST(SimBadInput, MissingModuleFailsWithItsPath) {
     const sim_run r = run_sim({"--quiet", "--module", "no-such-dir/quorrin-none", "--scenario", test_file("small.json")});
     EXPECT_EQ(1, r.status);

@@ -66,6 +66,13 @@ int run(const std::vector<std::string>& args, std::ostream& out, std::ostream& e
         err << "quorrin-sim: " << s.source << ": " << s.tasks.size() << " task(s), ok\n";
         return 0;
     }
+    // Hours of a busy host are for virtual time: in real time they would take those hours.
+    constexpr std::uint32_t kLongestRealSessionMs = 3600000;
+    if (clock == "real" && s.duration_ms && *s.duration_ms > kLongestRealSessionMs) {
+        err << "quorrin-sim: " << s.source << ": a session in real time lasts at most an hour (" << kLongestRealSessionMs
+            << " ms), this one " << *s.duration_ms << " ms; run it with --clock virtual\nNothing was run.\n";
+        return 2;
+    }
 
     std::ofstream out_file, html_file;
     if (!out_path.empty()) {
