@@ -21,11 +21,9 @@ CDownloadLibPlugin::CDownloadLibPlugin() { module_lock(); }
 
 namespace {
 
-// The shut-down sequence, under the engine guard. Nothing in it may fail. Returns the closed
-// statistics object for the caller to delete once the guard is left: its base raises an
-// assertion report when the host still holds it, and a host that handles that report must find
-// the module shut down and free to start again.
-CQuorrin* shut_down(CQuorrin* stat, bool unregister) noexcept {
+// The shut-down sequence, under the engine guard. Nothing in it may fail. The closed statistics
+// object stays for the caller to let go of.
+void shut_down(CQuorrin* stat, bool unregister) noexcept {
     if (IHostServiceProvider* provider = GetHostServiceProvider(); provider && unregister) {
         provider->UnregisterObject(&IID_IQuorrin);
     }
@@ -35,13 +33,13 @@ CQuorrin* shut_down(CQuorrin* stat, bool unregister) noexcept {
     stat_config::release();
     stat_data::release();
     setting::release();
-    return stat;
 }
 
 // A shut-down handed to the end of an engine call lets the caller of that call keep the
 // reference it holds for the call: the object then goes with that caller's Release.
 void deferred_shut_down(void* context) noexcept {
-    CQuorrin* stat = shut_down(static_cast<CQuorrin*>(context), true);
+    auto* stat = static_cast<CQuorrin*>(context);
+    shut_down(stat, true);
     if (stat && stat->ref_count() > 1) {
         stat->Release();
     } else {
@@ -98,7 +96,9 @@ HRESULT CDownloadLibPlugin::Initialize(IHostServiceProvider* provider) {
         // A start-up that could not finish leaves nothing behind: the host may simply try again.
         if (FAILED(hr)) {
             m_initialized = false;
-            delete shut_down(std::exchange(m_pStat, nullptr), false);
+            CQuorrin* stat = std::exchange(m_pStat, nullptr);
+            shut_down(stat, false);
+            delete stat;  // nobody else holds it yet
         }
         return hr;
     });
@@ -139,12 +139,14 @@ HRESULT CDownloadLibPlugin::Uninitialize() {
             // Only the object that was initialised owns the process-wide state.
             if (!m_initialized) return S_OK;
             m_initialized = false;
-            closed = shut_down(std::exchange(m_pStat, nullptr), true);
+            closed = std::exchange(m_pStat, nullptr);
+            shut_down(closed, true);
             return S_OK;
         });
     }
     // Deleted directly, not released: nobody else may hold it now, and its base reports it if
-    // somebody does. That report comes after the call has left the engine.
+    // somebody does. That report comes after the call has left the engine, so that a host that
+    // handles it finds the module shut down and free to start again.
     delete closed;
     return hr;
 }
