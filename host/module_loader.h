@@ -18,6 +18,9 @@ public:
 
     // Any exported symbol, or null.
     void* symbol(const char* name) const { return reinterpret_cast<void*>(function<void (*)()>(name)); }
+
+    // The module's _msize, which only its tests call; null without it.
+    quorrin::msize_fn msize = function<quorrin::msize_fn>("_msize");
 };
 
 }  // namespace refhost

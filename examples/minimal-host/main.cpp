@@ -28,7 +28,7 @@ void drop(IUnknown* object) {
     if (object && object->Release() != 0) ++g_kept;
 }
 
-std::string text(std::uint32_t length, const char* chars) { return std::string(chars ? chars : "", length); }
+std::string text(std::uint32_t length, const char* chars) { return chars ? std::string(chars, length) : std::string(); }
 
 void print(const host_data_object& data, int depth) {
     const std::string indent(2 * depth, ' ');

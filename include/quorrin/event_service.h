@@ -17,7 +17,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <new>
 #include <vector>
 
 #include "quorrin/com_types.h"
@@ -144,16 +143,10 @@ private:
 
     template <class Container, class Value>
     static bool append(Container& to, const Value& value) {
-#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
-        try {
-            to.push_back(value);
-        } catch (const std::bad_alloc&) {
-            return false;
-        }
-#else
-        to.push_back(value);
-#endif
-        return true;
+        return detail::no_throw([&]() -> HRESULT {
+                   to.push_back(value);
+                   return S_OK;
+               }) == S_OK;
     }
     bool advised(IAsynMessageEvents* sink) const {
         for (IAsynMessageEvents* s : m_sinks)

@@ -85,7 +85,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE PutName(std::uint32_t length, const char* name) override {
         if (!name && length) return E_POINTER;
-        return guarded([&]() -> HRESULT {
+        return detail::no_throw([&]() -> HRESULT {
             m_name.assign(name ? name : "", length);
             return S_OK;
         });
@@ -155,25 +155,11 @@ protected:
 private:
     static std::uint32_t size_of(const std::string& s) { return static_cast<std::uint32_t>(s.size()); }
 
-    // std::bad_alloc never leaves a COM method.
-    template <class Body>
-    static HRESULT guarded(Body body) {
-#if defined(__cpp_exceptions) || defined(__EXCEPTIONS)
-        try {
-            return body();
-        } catch (const std::bad_alloc&) {
-            return E_OUTOFMEMORY;
-        }
-#else
-        return body();
-#endif
-    }
-
     // Builds the new value apart, then puts it in place: a failure leaves the object as it was.
     template <class Fill>
     HRESULT put(std::uint32_t key_length, const char* key, Fill fill) {
         if (!key && key_length) return E_POINTER;
-        return guarded([&]() -> HRESULT {
+        return detail::no_throw([&]() -> HRESULT {
             entry fresh = {std::string(key ? key : "", key_length), kind::integer, 0, std::string(), nullptr};
             fill(fresh);
             entry* slot = nullptr;
@@ -198,7 +184,7 @@ private:
 
     HRESULT lookup(std::uint32_t key_length, const char* key, kind type, const entry** found) const {
         if (!key && key_length) return E_POINTER;
-        return guarded([&]() -> HRESULT {
+        return detail::no_throw([&]() -> HRESULT {
             const entry* e = find(std::string(key ? key : "", key_length));
             if (!e || e->type != type) return E_FAIL;
             *found = e;

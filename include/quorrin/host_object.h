@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <new>
 
 #include "quorrin/com_types.h"
 
@@ -42,6 +43,20 @@ struct interface_lookup<First, Rest...> {
         return interface_lookup<Rest...>::find(object, iid);
     }
 };
+
+// Running out of memory never leaves a COM method: body's result, or E_OUTOFMEMORY.
+template <class Body>
+HRESULT no_throw(Body body) {
+#if defined(__cpp_exceptions) || defined(__EXCEPTIONS) || defined(_CPPUNWIND)
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+#else
+    return body();
+#endif
+}
 
 }  // namespace detail
 

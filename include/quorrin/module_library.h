@@ -15,7 +15,8 @@ namespace quorrin {
 // The module, loaded by path. On Win32 its own folder is searched first for the libraries it
 // imports (LoadLibraryEx with LOAD_WITH_ALTERED_SEARCH_PATH, on the full path), so zq.dll beside
 // quorrin.dll is found wherever the program lives; natively dlopen(RTLD_NOW | RTLD_LOCAL), and the
-// module finds libzq.so beside it by its own run path. Unloads the module when destroyed: release
+// module finds libzq.so beside it by its own run path. A relative path is taken from the working
+// folder on both. Unloads the module when destroyed: release
 // every object of the module first (DllCanUnloadNow answers S_OK then).
 class module_library {
 public:
@@ -31,18 +32,20 @@ public:
                       (code == ERROR_MOD_NOT_FOUND ? ": it, or a library it imports such as zq.dll, was not found)" : ")");
         }
 #else
-        m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // A bare file name would be sought on the library path: it names the file in the working
+        // folder here, as on Windows.
+        const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+        m_handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!m_handle) {
             const char* why = dlerror();
             m_error = "cannot load " + path + (why ? std::string(": ") + why : std::string());
         }
 #endif
         if (!m_handle) return;
-        DllGetClassObject = entry<dll_get_class_object_fn>("DllGetClassObject");
-        DllCanUnloadNow = entry<dll_can_unload_now_fn>("DllCanUnloadNow");
-        DllRegisterServer = entry<dll_register_server_fn>("DllRegisterServer");
-        DllUnregisterServer = entry<dll_unregister_server_fn>("DllUnregisterServer");
-        msize = entry<msize_fn>("_msize");
+        DllGetClassObject = required<dll_get_class_object_fn>("DllGetClassObject");
+        DllCanUnloadNow = required<dll_can_unload_now_fn>("DllCanUnloadNow");
+        DllRegisterServer = function<dll_register_server_fn>("DllRegisterServer");
+        DllUnregisterServer = function<dll_unregister_server_fn>("DllUnregisterServer");
     }
     ~module_library() {
         if (!m_handle) return;
@@ -56,7 +59,8 @@ public:
     module_library& operator=(const module_library&) = delete;
 
     bool loaded() const { return m_handle != nullptr; }
-    // Why loading failed, or the first export that is missing; empty when all is well.
+    // Why loading failed, or the first of the two exports a host needs (DllGetClassObject,
+    // DllCanUnloadNow) that is missing; empty when all is well.
     const std::string& error() const { return m_error; }
     // The HMODULE on Windows, the dlopen handle elsewhere; null when loading failed.
     void* handle() const { return m_handle; }
@@ -79,11 +83,10 @@ public:
     dll_can_unload_now_fn DllCanUnloadNow = nullptr;
     dll_register_server_fn DllRegisterServer = nullptr;
     dll_unregister_server_fn DllUnregisterServer = nullptr;
-    msize_fn msize = nullptr;
 
 private:
     template <class Function>
-    Function entry(const char* name) {
+    Function required(const char* name) {
         const Function f = function<Function>(name);
         if (!f && m_error.empty()) m_error = std::string("the module does not export ") + name;
         return f;
