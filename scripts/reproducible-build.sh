@@ -8,6 +8,7 @@
 # --against BUILD takes an existing build folder of this tree (configured for the one system named)
 # as the first of the two builds, so that only the second is built here.
 set -euo pipefail
+shopt -s inherit_errexit  # a failed step inside $(...) stops the script too
 cd "$(dirname "$0")/.."
 
 against=""
@@ -35,7 +36,7 @@ copy_tree() {
   mkdir -p "$1"
   git ls-files -z --cached --others --exclude-standard |
     while IFS= read -r -d '' file; do
-      [ -f "$file" ] && printf '%s\0' "$file"
+      if [ -f "$file" ]; then printf '%s\0' "$file"; fi
     done | xargs -0 cp --parents -t "$1"
 }
 [ -n "$against" ] || copy_tree "${copies[0]}"
@@ -43,12 +44,19 @@ copy_tree "${copies[1]}"
 
 preset_of() { [ "$1" = native ] && echo native-release || echo "$1"; }
 
+# Runs a build step with its output in LOG; on failure shows the end of LOG and stops.
+logged() {
+  local log=$1
+  shift
+  "$@" >>"$log" 2>&1 || { echo "reproducible-build: failed: $*; the end of its output:" >&2; tail -n 60 "$log" >&2; exit 1; }
+}
+
 # Builds the package of SYSTEM in the source tree SOURCE; prints the package's path.
 build_package() {
-  local system=$1 source=$2 preset
+  local system=$1 source=$2 preset log="$work/build-$system.log"
   preset=$(preset_of "$system")
-  (cd "$source" && cmake --preset "$preset" -DQUORRIN_TESTS=OFF -DQUORRIN_BENCHMARKS=OFF >/dev/null)
-  cmake --build "$source/build/$preset" --target release -j "$(nproc 2>/dev/null || echo 2)" >"$work/build-$system.log"
+  (cd "$source" && logged "$log" cmake --preset "$preset" -DQUORRIN_TESTS=OFF -DQUORRIN_BENCHMARKS=OFF)
+  logged "$log" cmake --build "$source/build/$preset" --target release -j "$(nproc 2>/dev/null || echo 2)"
   ls "$source/build/$preset"/quorrin-*.zip
 }
 
@@ -56,7 +64,8 @@ status=0
 for system in "${systems[@]}"; do
   start=$(date +%s)
   if [ -n "$against" ]; then
-    cmake --build "$against" --target release >"$work/build-$system.log"
+    rm -f "$against"/quorrin-*.zip  # an older version's package would be taken too
+    logged "$work/build-$system.log" cmake --build "$against" --target release
     first=$(ls "$against"/quorrin-*.zip)
   else
     first=$(build_package "$system" "${copies[0]}")
