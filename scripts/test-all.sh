@@ -97,7 +97,7 @@ win32_only=()
 if [ "$emulated" = 1 ] && [ "${QUORRIN_WIN32_TESTS:-}" != all ]; then
   echo "== win32: Wine runs emulated here; the simulator's tests run natively and on Win64 only"
   # Each death test starts Wine again: a test program may take many minutes.
-  win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file)$' --timeout 2400)
+  win32_only=(-E '^sim_(builtin_scenario|scenario_file|scenario_checks|cli_rejects_bad_file|virtual_.*)$' --timeout 2400)
   # Under qemu, Wine cannot turn a fault into an exception, so IsBadCodePtr on an unreadable page
   # kills the process: the test that hands the module unreadable objects runs natively only.
   export GTEST_FILTER=-DataWrapper.UnreadableSourcesAreNotFollowed
