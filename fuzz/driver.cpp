@@ -6,14 +6,9 @@
 // module's allocations, hands over the sibling module's data objects, delivers the finish
 // message twice, late or never, lets the plug-in go without Uninitialize, and calls the plug-in
 // from inside the host calls it serves (hostile_host.h).
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iterator>
-#include <memory>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "call_arguments.h"

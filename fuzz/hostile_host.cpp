@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
+#include "call_arguments.h"
+
 namespace {
 
 bool is(const char* call, const char* name) { return std::strcmp(call, name) == 0; }
-
-const char* const kUrls[] = {"http://o/1", "", "http://offline.example/a/very/long/path/file.bin"};
 
 }  // namespace
 

@@ -32,8 +32,6 @@ public:
 
     // The hostile mode begins: the input picks the first position.
     void arm() { m_countdown = next_countdown(); }
-    // Inside a SendAsynMessage, the finish message's one delivery may still come.
-    bool sending() const { return m_sending > 0; }
 
 private:
     static constexpr int kMaxNesting = 2;
