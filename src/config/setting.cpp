@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "config/host_lookup.h"
-#include "quorrin/configuration.h"
 #include "support/text.h"
 
 namespace quorrin {
@@ -22,8 +21,8 @@ void setting::create(ISettingsService* service) {
 void setting::release() { delete std::exchange(s_instance, nullptr); }
 
 setting::setting(ISettingsService* service) : m_service(service) {
-    show_peer_id = get_bool(kShowPeerId.section, kShowPeerId.key, kShowPeerId.fallback != 0);
-    ignore_user_set_speed = get_bool(kIgnoreUserSetSpeed.section, kIgnoreUserSetSpeed.key, kIgnoreUserSetSpeed.fallback != 0);
+    show_peer_id = get_bool(kShowPeerId);
+    ignore_user_set_speed = get_bool(kIgnoreUserSetSpeed);
 }
 
 std::int32_t setting::get_int(std::string_view section, std::string_view key, std::int32_t fallback) const {

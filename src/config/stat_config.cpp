@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "config/stat_data.h"
-#include "quorrin/configuration.h"
 
 namespace quorrin {
 
@@ -21,8 +20,7 @@ namespace {
 
 // Negative host values read as large unsigned ones and so pass the bound unchanged.
 std::uint32_t read_bounded(const config_value& c) {
-    const stat_data* data = stat_data::instance();
-    const auto value = static_cast<std::uint32_t>(data ? data->get_int(c.section, c.key, c.fallback) : c.fallback);
+    const auto value = static_cast<std::uint32_t>(stat_data::value_of(c));
     return value < c.lower_bound ? c.lower_bound : value;
 }
 

@@ -5,7 +5,6 @@
 
 #include "config/CStringSetter.h"
 #include "config/stat_data.h"
-#include "quorrin/configuration.h"
 #include "report/vq_data.h"
 #include "stat/task_record.h"
 #include "support/com_ptr.h"
@@ -43,9 +42,7 @@ void report_task(task_record& record, IHostData* report_data) {
         report.set_int64("external_ip", external_ip);
     }
 
-    const stat_data* data = stat_data::instance();
-    const std::int32_t bandwidth =
-        data ? data->get_int(kBandwidth.section, kBandwidth.key, kBandwidth.fallback) : kBandwidth.fallback;
+    const std::int32_t bandwidth = stat_data::value_of(kBandwidth);
     report.set_int64("bandwidth", static_cast<std::uint32_t>(bandwidth));
 
     std::uint32_t limit = 0xFFFFFFFFu;

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "config/setting.h"
-#include "quorrin/configuration.h"
 #include "report/vq_data.h"
 #include "support/com_ptr.h"
 #include "support/host_services.h"
@@ -138,9 +137,7 @@ PREFETCHING void prefetch(const cdn_ip_set& addresses) {
 }
 
 void fill_point(speed_point& p, const cdn_ip_set& addresses) {
-    const setting* settings = setting::instance();
-    const config_value& count = kUserTaskCount;
-    p.g_task_count = settings ? settings->get_int(count.section, count.key, count.fallback) : count.fallback;
+    p.g_task_count = setting::value_of(kUserTaskCount);
     IPingService* ping_service = GetPingService();
     p.ping_cdn_list.clear();
     p.ping_cdn_list.reserve(addresses.size());
