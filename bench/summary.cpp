@@ -153,7 +153,11 @@ pool_figures measure_pool() {
 
 const char* verdict(bool met) { return met ? "met" : "NOT MET"; }
 
-// Memory per task before the task table's slabs: the goal is to stay at or below it.
+// The goals: a sample against the host's own floor, the sweep per record at 100,000 records, and
+// memory per task at or below what it was before the task table's slabs.
+constexpr double kNoListGoal = 1.25;
+constexpr double kListGoal = 1.5;
+constexpr double kSweepNsGoal = 20;
 constexpr double kBytesPerTaskBefore = 3202;
 
 const char* build_name() {
@@ -207,8 +211,8 @@ bool print_summary(const figures& results) {
         std::printf("\n");
     };
     for (const char* tasks : {"1", "100", "10000", "10000/one_task"}) {
-        row(std::string("UpdateTask/no_list/tasks:") + tasks, 1.25);
-        row(std::string("UpdateTask/list/tasks:") + tasks, 1.5);
+        row(std::string("UpdateTask/no_list/tasks:") + tasks, kNoListGoal);
+        row(std::string("UpdateTask/list/tasks:") + tasks, kListGoal);
     }
     for (const char* kind : {"no_list", "list"}) {
         const std::string name = std::string("UpdateTask/") + kind + "/tasks:1";
@@ -247,8 +251,8 @@ bool print_summary(const figures& results) {
         if (per <= 0) continue;
         std::printf("OnTimer sweep per record at %s records: %.2f ns", records, per);
         if (std::string(records) == "100000") {
-            std::printf("  <= 20 %s", verdict(per <= 20));
-            all_met = all_met && per <= 20;
+            std::printf("  <= %.0f %s", kSweepNsGoal, verdict(per <= kSweepNsGoal));
+            all_met = all_met && per <= kSweepNsGoal;
         }
         std::printf("\n");
     }
@@ -272,7 +276,8 @@ bool print_summary(const figures& results) {
                 static_cast<long long>(kNoListSamples), pool_use.no_list_allocations,
                 verdict(pool_use.no_list_allocations == 0));
     all_met = all_met && pool_use.blocks_growth == 0 && pool_use.bytes_growth == 0 &&
-              pool_use.bytes_per_task + 16 * pool_use.blocks_per_task <= 8192 && pool_use.no_list_allocations == 0;
+              pool_use.bytes_per_task + 16 * pool_use.blocks_per_task <= 8192 && pool_use.no_list_allocations == 0 &&
+              pool_use.bytes_per_task <= kBytesPerTaskBefore;
     std::printf("\n%s\n", !all_met ? "Not every goal met."
                                    : all_run ? "Every goal met."
                                              : "Every goal met among the figures that ran.");
@@ -284,9 +289,9 @@ bool print_summary(const figures& results) {
     };
     std::printf("\n%s: 10,000 tasks in turn, no-list sample %s, list sample %s; sweep at 100,000 records %s; "
                 "%s asked per task\n",
-                build_name(), goal_text(ratio("UpdateTask/no_list/tasks:10000"), 1.25, " x floor").c_str(),
-                goal_text(ratio("UpdateTask/list/tasks:10000"), 1.5, " x floor").c_str(),
-                goal_text(counter("OnTimer/records:100000", "per_record") * 1e9, 20, " ns a record").c_str(),
+                build_name(), goal_text(ratio("UpdateTask/no_list/tasks:10000"), kNoListGoal, " x floor").c_str(),
+                goal_text(ratio("UpdateTask/list/tasks:10000"), kListGoal, " x floor").c_str(),
+                goal_text(counter("OnTimer/records:100000", "per_record") * 1e9, kSweepNsGoal, " ns a record").c_str(),
                 goal_text(pool_use.bytes_per_task, kBytesPerTaskBefore, " bytes").c_str());
     return all_met;
 }

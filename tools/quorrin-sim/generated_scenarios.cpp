@@ -247,8 +247,8 @@ std::string builtin_scenario_text(const std::string& name, std::uint64_t seed) {
 }
 
 scenario builtin_scenario(const std::string& name, std::uint64_t seed) {
-    const std::string source = name == "short" ? "built-in scenario" : "built-in " + name + " (seed " + std::to_string(seed) + ")";
-    return parse_scenario(builtin_scenario_text(name, seed), source);
+    if (name == "short") return builtin_scenario();
+    return parse_scenario(builtin_scenario_text(name, seed), "built-in " + name + " (seed " + std::to_string(seed) + ")");
 }
 
 }  // namespace sim
