@@ -61,8 +61,10 @@ struct IHostServiceProvider : IUnknown {
                                                    void** out) = 0;                          // 12
 };
 
-// Required. Timers and messages on the host's own thread: every OnTimer and OnMessage comes on the
-// thread that makes the IQuorrin calls, and never from inside a call the module makes.
+// Expected; without it no timer runs, so no sweep drops the tasks that stopped being sampled, and
+// UnregisterTask finishes its task within the call. Timers and messages on the host's own thread:
+// every OnTimer and OnMessage comes on the thread that makes the IQuorrin calls, and never from
+// inside a call the module makes.
 struct IAsynEventService : IUnknown {
     QUORRIN_RESERVED(3)
     QUORRIN_RESERVED(4)
@@ -98,7 +100,7 @@ struct IStatReportService : IUnknown {
                                                    IHostData* report) = 0;  // 8
 };
 
-// Required (without it the global speeds are 0). The host's transfer figures of the moment.
+// Expected; without it the global speeds are 0. The host's transfer figures of the moment.
 struct ITransferStatService : IUnknown {
     QUORRIN_RESERVED(3)
     // Writes the download speed in bytes/s; a host may write a (download, upload) pair there.
